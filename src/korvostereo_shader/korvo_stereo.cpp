@@ -1,0 +1,1 @@
+// Stereo lens shader library. The shader itself arrives with the renderer module that drives it.
