@@ -1,0 +1,383 @@
+// The operating-system subset the system uses, in its Win32 shape: windows and dialogs, common
+// controls, resources, registry, modules, shell, files and errors. The standalone host implements
+// it on Linux.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/max_types.h"
+
+struct HWND__;
+struct HINSTANCE__;
+struct HKEY__;
+using HWND = HWND__*;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+using HKEY = HKEY__*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using INT_PTR = std::intptr_t;
+using LONG_PTR = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
+using HRESULT = std::int32_t;
+using LSTATUS = LONG;
+using COLORREF = DWORD;
+using LPCWSTR = const wchar_t*;
+using LPWSTR = wchar_t*;
+using FARPROC = void (*)();
+
+#define CALLBACK
+#define WINAPI
+
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
+
+constexpr WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
+constexpr WORD HIWORD(std::uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr WPARAM MAKEWPARAM(WORD lo, WORD hi) { return (static_cast<WPARAM>(hi) << 16) | lo; }
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+    return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) |
+           (static_cast<COLORREF>(b) << 16);
+}
+// A resource named by number rather than by text.
+inline LPCWSTR MAKEINTRESOURCEW(WORD id) {
+    return reinterpret_cast<LPCWSTR>(static_cast<std::uintptr_t>(id));
+}
+inline bool IS_INTRESOURCE(LPCWSTR p) { return reinterpret_cast<std::uintptr_t>(p) <= 0xFFFF; }
+
+// ---- Messages -------------------------------------------------------------------------------
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_SETTEXT = 0x000C;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_NOTIFY = 0x004E;
+constexpr UINT WM_INITDIALOG = 0x0110;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_MOUSEMOVE = 0x0200;
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_USER = 0x0400;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDC_STATIC = -1;
+constexpr WORD BN_CLICKED = 0;
+
+// ---- Window styles ----------------------------------------------------------------------------
+constexpr DWORD WS_CHILD = 0x40000000;
+constexpr DWORD WS_VISIBLE = 0x10000000;
+constexpr DWORD WS_DISABLED = 0x08000000;
+constexpr DWORD WS_CAPTION = 0x00C00000;
+constexpr DWORD WS_BORDER = 0x00800000;
+constexpr DWORD WS_SYSMENU = 0x00080000;
+constexpr DWORD WS_TABSTOP = 0x00010000;
+constexpr DWORD WS_POPUP = 0x80000000;
+constexpr DWORD DS_MODALFRAME = 0x0080;
+constexpr DWORD DS_SETFONT = 0x0040;
+constexpr DWORD DS_CENTER = 0x0800;
+constexpr DWORD BS_PUSHBUTTON = 0x0000;
+constexpr DWORD BS_DEFPUSHBUTTON = 0x0001;
+constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
+constexpr DWORD SS_LEFT = 0x0000;
+constexpr DWORD SS_CENTER = 0x0001;
+
+constexpr int GWL_STYLE = -16;
+constexpr int GWLP_USERDATA = -21;
+constexpr int DWLP_MSGRESULT = 0;
+
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOW = 5;
+
+// Window class names of the controls in dialog templates.
+inline constexpr const wchar_t* WC_STATIC = L"Static";
+inline constexpr const wchar_t* WC_BUTTON = L"Button";
+inline constexpr const wchar_t* WC_LISTVIEW = L"SysListView32";
+inline constexpr const wchar_t* PROGRESS_CLASS = L"msctls_progress32";
+inline constexpr const wchar_t* WC_LINK = L"SysLink";
+
+// ---- Dialog resources -------------------------------------------------------------------------
+// A module's resources: its string table and its dialog templates (sizes in dialog units).
+struct DialogItemResource {
+    const wchar_t* className;
+    const wchar_t* text;
+    int id;
+    DWORD style;
+    short x, y, cx, cy;
+};
+
+struct DialogResource {
+    WORD id;
+    const wchar_t* caption;  // null: no caption
+    const wchar_t* fontName;
+    WORD pointSize;
+    DWORD style;
+    short cx, cy;
+    const DialogItemResource* items;
+    std::size_t itemCount;
+};
+
+struct StringResource {
+    UINT id;
+    const wchar_t* text;
+};
+
+struct ModuleResources {
+    const StringResource* strings;
+    std::size_t stringCount;
+    const DialogResource* dialogs;
+    std::size_t dialogCount;
+};
+
+// A module publishes its resources under this exported symbol name, as a ModuleResources.
+inline constexpr const char* kModuleResourcesSymbol = "ModuleResources";
+
+// Copies string id of the module into buffer (at most bufferMax - 1 characters and a NUL) and
+// answers the number of characters copied, 0 when the module has no such string.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
+
+// ---- Windows and dialogs ----------------------------------------------------------------------
+HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, DLGPROC proc,
+                        LPARAM initParam);
+// Runs a modal dialog and answers the value given to EndDialog, or -1 when it could not be made.
+INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, DLGPROC proc,
+                        LPARAM initParam);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+BOOL DestroyWindow(HWND window);
+BOOL IsWindow(HWND window);
+HWND GetDlgItem(HWND dialog, int id);
+int GetDlgCtrlID(HWND control);
+HWND GetParent(HWND window);
+BOOL SetWindowTextW(HWND window, LPCWSTR text);
+int GetWindowTextW(HWND window, LPWSTR buffer, int bufferMax);
+int GetWindowTextLengthW(HWND window);
+BOOL SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+BOOL ShowWindow(HWND window, int command);
+BOOL IsWindowVisible(HWND window);
+BOOL BringWindowToTop(HWND window);
+LONG_PTR GetWindowLongPtrW(HWND window, int index);
+LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value);
+LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+struct POINT {
+    LONG x, y;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+constexpr UINT PM_NOREMOVE = 0;
+constexpr UINT PM_REMOVE = 1;
+BOOL PeekMessageW(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMessage);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageW(const MSG* msg);
+BOOL IsDialogMessageW(HWND dialog, MSG* msg);
+
+// ---- Common controls --------------------------------------------------------------------------
+struct NMHDR {
+    HWND hwndFrom;
+    UINT_PTR idFrom;
+    UINT code;
+};
+
+struct INITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+};
+constexpr DWORD ICC_LINK_CLASS = 0x8000;
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
+
+// Progress bar.
+constexpr DWORD PBS_MARQUEE = 0x08;
+constexpr UINT PBM_SETRANGE = WM_USER + 1;
+constexpr UINT PBM_SETPOS = WM_USER + 2;
+constexpr UINT PBM_GETPOS = WM_USER + 8;
+constexpr UINT PBM_SETMARQUEE = WM_USER + 10;
+constexpr LPARAM MAKELPARAM(WORD lo, WORD hi) {
+    return static_cast<LPARAM>((static_cast<DWORD>(hi) << 16) | lo);
+}
+
+// List view (report view with check boxes).
+constexpr DWORD LVS_REPORT = 0x0001;
+constexpr DWORD LVS_NOCOLUMNHEADER = 0x4000;
+constexpr DWORD LVS_EX_CHECKBOXES = 0x0004;
+constexpr UINT LVM_FIRST = 0x1000;
+constexpr UINT LVM_SETBKCOLOR = LVM_FIRST + 1;
+constexpr UINT LVM_GETITEMCOUNT = LVM_FIRST + 4;
+constexpr UINT LVM_SETTEXTCOLOR = LVM_FIRST + 36;
+constexpr UINT LVM_SETTEXTBKCOLOR = LVM_FIRST + 38;
+constexpr UINT LVM_GETITEMSTATE = LVM_FIRST + 44;
+constexpr UINT LVM_SETITEMSTATE = LVM_FIRST + 43;
+constexpr UINT LVM_SETEXTENDEDLISTVIEWSTYLE = LVM_FIRST + 54;
+constexpr UINT LVM_INSERTITEMW = LVM_FIRST + 77;
+constexpr UINT LVM_INSERTCOLUMNW = LVM_FIRST + 97;
+constexpr UINT LVIF_TEXT = 0x0001;
+constexpr UINT LVIF_STATE = 0x0008;
+constexpr UINT LVIS_STATEIMAGEMASK = 0xF000;
+constexpr UINT LVCF_WIDTH = 0x0002;
+constexpr UINT LVCF_TEXT = 0x0004;
+constexpr UINT LVCF_SUBITEM = 0x0008;
+inline const LPWSTR LPSTR_TEXTCALLBACKW = reinterpret_cast<LPWSTR>(static_cast<std::intptr_t>(-1));
+constexpr UINT LVN_FIRST = static_cast<UINT>(-100);
+constexpr UINT LVN_ITEMCHANGED = LVN_FIRST - 1;
+constexpr UINT LVN_GETDISPINFOW = LVN_FIRST - 77;
+constexpr UINT INDEXTOSTATEIMAGEMASK(UINT i) { return i << 12; }
+
+struct LVITEMW {
+    UINT mask;
+    int iItem;
+    int iSubItem;
+    UINT state;
+    UINT stateMask;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iImage;
+    LPARAM lParam;
+};
+struct LVCOLUMNW {
+    UINT mask;
+    int fmt;
+    int cx;
+    LPWSTR pszText;
+    int cchTextMax;
+    int iSubItem;
+};
+struct NMLVDISPINFOW {
+    NMHDR hdr;
+    LVITEMW item;
+};
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int iItem;
+    int iSubItem;
+    UINT uNewState;
+    UINT uOldState;
+    UINT uChanged;
+    POINT ptAction;
+    LPARAM lParam;
+};
+
+// Link control.
+constexpr UINT NM_FIRST = 0;
+constexpr UINT NM_CLICK = NM_FIRST - 2;
+constexpr UINT NM_RETURN = NM_FIRST - 4;
+constexpr UINT NM_CUSTOMDRAW = NM_FIRST - 12;
+constexpr UINT LM_SETITEM = WM_USER + 0x302;
+constexpr UINT LIF_ITEMINDEX = 0x1;
+constexpr UINT LIF_STATE = 0x2;
+constexpr UINT LIF_URL = 0x8;
+constexpr UINT LIS_ENABLED = 0x2;
+constexpr UINT LIS_DEFAULTCOLORS = 0x10;
+constexpr int L_MAX_URL_LENGTH = 2048 + 32 + 4;
+struct LITEM {
+    UINT mask;
+    int iLink;
+    UINT state;
+    UINT stateMask;
+    wchar_t szID[48];
+    wchar_t szUrl[L_MAX_URL_LENGTH];
+};
+struct NMLINK {
+    NMHDR hdr;
+    LITEM item;
+};
+
+// ---- Registry ---------------------------------------------------------------------------------
+inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002));
+constexpr DWORD KEY_READ = 0x20019;
+constexpr DWORD REG_SZ = 1;
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, DWORD access, HKEY* result);
+// Copies the value's data into data (at most *dataSize bytes) and sets *dataSize to the size of
+// the value. A value larger than the buffer answers ERROR_MORE_DATA.
+LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                         DWORD* dataSize);
+LSTATUS RegCloseKey(HKEY key);
+
+// ---- Modules ----------------------------------------------------------------------------------
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+// Loads a module and runs its entry point (DllMain) for process attach.
+HMODULE LoadLibraryW(LPCWSTR fileName);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+BOOL FreeLibrary(HMODULE module);
+// The handle of a module already loaded; null names the program itself.
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+// Full path of the module's file; answers the number of characters copied (0 on failure).
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+BOOL DisableThreadLibraryCalls(HMODULE module);
+
+// ---- COM --------------------------------------------------------------------------------------
+constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
+HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+void CoUninitialize();
+
+// ---- Shell ------------------------------------------------------------------------------------
+// Opens a document, folder or web address with its associated program.
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                        LPCWSTR directory, int showCommand);
+
+// ---- Files ------------------------------------------------------------------------------------
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+DWORD GetFileAttributesW(LPCWSTR path);
+BOOL DeleteFileW(LPCWSTR path);
+BOOL CreateDirectoryW(LPCWSTR path, void* securityAttributes);
+BOOL RemoveDirectoryW(LPCWSTR path);
+
+// Without MOVEFILE_REPLACE_EXISTING the move never replaces a file: it fails with
+// ERROR_ALREADY_EXISTS, atomically, even when the destination appears meanwhile. With
+// MOVEFILE_COPY_ALLOWED a move to another file system copies the data, makes it durable and only
+// then removes the source.
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+BOOL MoveFileExW(LPCWSTR source, LPCWSTR destination, DWORD flags);
+
+// Shell file operation: deletes the files and folders of a list of paths, each ended by a NUL,
+// the list ended by a second NUL.
+constexpr UINT FO_DELETE = 3;
+constexpr WORD FOF_SILENT = 0x0004;
+constexpr WORD FOF_NOCONFIRMATION = 0x0010;
+constexpr WORD FOF_NOERRORUI = 0x0400;
+struct SHFILEOPSTRUCTW {
+    HWND hwnd;
+    UINT wFunc;
+    LPCWSTR pFrom;
+    LPCWSTR pTo;
+    WORD fFlags;
+    BOOL fAnyOperationsAborted;
+    void* hNameMappings;
+    LPCWSTR lpszProgressTitle;
+};
+int SHFileOperationW(SHFILEOPSTRUCTW* operation);
+
+// ---- Errors -----------------------------------------------------------------------------------
+constexpr LSTATUS ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+// ---- Exports ----------------------------------------------------------------------------------
+// Marks a function that a module exports by name.
+#define DLLEXPORT __attribute__((visibility("default")))

@@ -1,0 +1,88 @@
+#include "image_files/srgb.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace KorvoHost {
+namespace {
+
+double DecodeExact(double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+double EncodeExact(double v) {
+    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+}
+
+// The 8-bit encoder looks the value's bucket up and corrects by one threshold compare. This is
+// exact as long as no bucket holds two thresholds: thresholds are closest at the linear toe of
+// the curve, 1 / (12.92 · 255) ≈ 3.0e-4 apart, wider than a bucket of 1 / 4096 ≈ 2.4e-4.
+constexpr int kBuckets = 4096;
+
+struct EncodeTables {
+    // threshold[k]: the smallest linear value that encodes to k (k = 1..255); threshold[256]
+    // stops the correction step at 255.
+    std::array<float, 257> threshold{};
+    std::array<std::uint8_t, kBuckets> bucketCode{};
+};
+
+EncodeTables BuildTables() {
+    EncodeTables t;
+    t.threshold[0] = 0.0f;
+    for (int k = 1; k <= 255; ++k) {
+        t.threshold[k] = static_cast<float>(DecodeExact((k - 0.5) / 255.0));
+    }
+    t.threshold[256] = 2.0f;
+    int code = 0;
+    for (int b = 0; b < kBuckets; ++b) {
+        const float start = static_cast<float>(b) / kBuckets;
+        while (code < 255 && start >= t.threshold[code + 1]) ++code;
+        t.bucketCode[b] = static_cast<std::uint8_t>(code);
+    }
+    return t;
+}
+
+const EncodeTables& Tables() {
+    static const EncodeTables tables = BuildTables();
+    return tables;
+}
+
+inline std::uint8_t Encode(const EncodeTables& t, float linear) {
+    // Written so that NaN fails the first test and lands on 0.
+    if (!(linear > 0.0f)) return 0;
+    if (linear >= 1.0f) return 255;
+    int code = t.bucketCode[static_cast<int>(linear * kBuckets)];
+    if (linear >= t.threshold[code + 1]) ++code;
+    return static_cast<std::uint8_t>(code);
+}
+
+inline std::uint8_t EncodeAlpha(float alpha) {
+    if (!(alpha > 0.0f)) return 0;
+    if (alpha >= 1.0f) return 255;
+    return static_cast<std::uint8_t>(alpha * 255.0f + 0.5f);
+}
+
+}  // namespace
+
+float SrgbToLinear(float display) {
+    if (!(display > 0.0f)) return 0.0f;
+    return static_cast<float>(DecodeExact(std::min(static_cast<double>(display), 1.0)));
+}
+
+float LinearToSrgb(float linear) {
+    if (!(linear > 0.0f)) return 0.0f;
+    return static_cast<float>(EncodeExact(std::min(static_cast<double>(linear), 1.0)));
+}
+
+std::uint8_t EncodeSrgb8(float linear) { return Encode(Tables(), linear); }
+
+void EncodeSrgb8Rgba(std::span<const float> linearRgba, std::span<std::uint8_t> rgba8) {
+    const EncodeTables& t = Tables();
+    const std::size_t count = std::min(linearRgba.size(), rgba8.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        rgba8[i] = (i % 4 == 3) ? EncodeAlpha(linearRgba[i]) : Encode(t, linearRgba[i]);
+    }
+}
+
+}  // namespace KorvoHost
