@@ -357,6 +357,15 @@ struct SHFILEOPSTRUCTW {
 };
 int SHFileOperationW(SHFILEOPSTRUCTW* operation);
 
+// ---- Text -------------------------------------------------------------------------------------
+// The system's multibyte code page.
+constexpr UINT CP_ACP = 0;
+// Converts wideLength characters (-1: up to and including the NUL) into the code page. With
+// outputSize 0 answers the bytes needed; answers 0 and ERROR_INSUFFICIENT_BUFFER when the output
+// does not fit.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, char* output,
+                        int outputSize, const char* defaultChar, BOOL* usedDefault);
+
 // ---- Errors -----------------------------------------------------------------------------------
 constexpr LSTATUS ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -371,6 +380,8 @@ constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
