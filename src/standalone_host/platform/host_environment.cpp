@@ -1,0 +1,123 @@
+#include "standalone_host/platform/host_environment.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace KorvoHost {
+namespace {
+
+constexpr const char* kAnalyticsVariable = "KORVO_ANALYTICS_LOG";
+
+struct Environment {
+    std::mutex mutex;
+    std::optional<std::filesystem::path> registryFile;
+    std::optional<std::filesystem::path> chosenTempDirectory;
+    std::filesystem::path defaultTempDirectory;
+};
+
+Environment& Env() {
+    static Environment env;
+    return env;
+}
+
+// A folder under the shared temporary directory is only ours if we made it or it is a real
+// directory that belongs to us and nobody else can write: otherwise another user could read our
+// files or point our writes elsewhere.
+bool IsPrivateDirectory(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
+}
+
+std::filesystem::path SystemTempRoot() {
+    const char* tmp = std::getenv("TMPDIR");
+    return (tmp && *tmp) ? std::filesystem::path(tmp) : std::filesystem::path("/tmp");
+}
+
+std::filesystem::path MakeDefaultTempDirectory() {
+    const std::filesystem::path root = SystemTempRoot();
+    const std::string name = "korvo-" + std::to_string(::geteuid());
+    const std::filesystem::path preferred = root / name;
+    if (::mkdir(preferred.c_str(), 0700) == 0 || IsPrivateDirectory(preferred)) return preferred;
+
+    std::string pattern = (root / (name + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data())) {
+        std::fprintf(stderr, "korvo: %s is not a private folder of this user; using %s instead\n",
+                     preferred.c_str(), pattern.c_str());
+        return pattern;
+    }
+    std::fprintf(stderr, "korvo: cannot create a temporary folder under %s\n", root.c_str());
+    return {};
+}
+
+void CreatePrivateDirectories(const std::filesystem::path& path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) return;
+    if (path.has_parent_path()) CreatePrivateDirectories(path.parent_path());
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "korvo: cannot create the temporary folder %s\n", path.c_str());
+    }
+}
+
+}  // namespace
+
+std::filesystem::path ProgramPath() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
+}
+
+std::filesystem::path RegistryFilePath() {
+    Environment& env = Env();
+    std::lock_guard lock(env.mutex);
+    if (env.registryFile) return *env.registryFile;
+    return (ProgramPath().parent_path() / ".." / "etc" / "korvo" / "registry.json")
+        .lexically_normal();
+}
+
+void SetRegistryFilePath(std::filesystem::path path) {
+    Environment& env = Env();
+    std::lock_guard lock(env.mutex);
+    env.registryFile = std::move(path);
+}
+
+std::filesystem::path TempDirectory() {
+    Environment& env = Env();
+    std::lock_guard lock(env.mutex);
+    // Checked on every call: a run's clean-up or the user may have removed the folder meanwhile.
+    if (env.chosenTempDirectory) {
+        CreatePrivateDirectories(*env.chosenTempDirectory);
+        return *env.chosenTempDirectory;
+    }
+    if (env.defaultTempDirectory.empty() || !IsPrivateDirectory(env.defaultTempDirectory)) {
+        env.defaultTempDirectory = MakeDefaultTempDirectory();
+    }
+    return env.defaultTempDirectory;
+}
+
+void SetTempDirectory(std::filesystem::path path) {
+    Environment& env = Env();
+    std::lock_guard lock(env.mutex);
+    env.chosenTempDirectory.reset();
+    env.defaultTempDirectory.clear();
+    if (!path.empty()) env.chosenTempDirectory = std::move(path);
+}
+
+std::filesystem::path AnalyticsLogPath() {
+    const char* configured = std::getenv(kAnalyticsVariable);
+    if (configured && *configured) return configured;
+    return TempDirectory() / "analytics.jsonl";
+}
+
+void PublishAnalyticsLogPath() {
+    ::setenv(kAnalyticsVariable, AnalyticsLogPath().c_str(), /*overwrite=*/0);
+}
+
+}  // namespace KorvoHost
