@@ -1,4 +1,4 @@
-#include "image_files/srgb.h"
+#include "standalone_host/image_files/srgb.h"
 
 #include <algorithm>
 #include <array>
@@ -31,7 +31,14 @@ EncodeTables BuildTables() {
     EncodeTables t;
     t.threshold[0] = 0.0f;
     for (int k = 1; k <= 255; ++k) {
-        t.threshold[k] = static_cast<float>(DecodeExact((k - 0.5) / 255.0));
+        // The smallest float at or above the exact threshold, so that the compare below agrees
+        // with rounding the exact curve.
+        const double exact = DecodeExact((k - 0.5) / 255.0);
+        float threshold = static_cast<float>(exact);
+        if (static_cast<double>(threshold) < exact) {
+            threshold = std::nextafter(threshold, 2.0f);
+        }
+        t.threshold[k] = threshold;
     }
     t.threshold[256] = 2.0f;
     int code = 0;
