@@ -1,0 +1,92 @@
+// The standalone host's ray tracer: an Embree 3 scene built once from a TracerScene, shaded as
+// colour × (ambient + Lambert from every light, with shadow rays), two-sided.
+//
+// Images are width × height RGBA, rows top to bottom. Raster positions handed to a RayFunction
+// are in pixels with x to the right and y upwards from the bottom edge, so pixel (column i, row j
+// from the top) has its centre at (i + 0.5, height − j − 0.5).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "standalone_host/raytracer/tracer_scene.h"
+#include "standalone_host/raytracer/vector_math.h"
+
+namespace KorvoHost {
+
+// Direction need not be unit length.
+struct Ray {
+    Vec3 origin;
+    Vec3 direction;
+};
+
+struct TraceResult {
+    Rgba color;  // linear; alpha 1 on geometry, the background with alpha 0 otherwise
+    bool hit = false;
+    float distance = 0.0f;  // world units from the origin to the hit; infinity when nothing is hit
+};
+
+// A camera at cameraToWorld.position looking along its local −Z, local +Y up in the image and +X
+// to the right; square pixels.
+struct PinholeCamera {
+    Transform cameraToWorld;
+    float horizontalFov = 1.5707964f;  // radians, 0 < fov < π
+};
+
+// The eye ray of the pinhole camera through raster position (rasterX, rasterY), unnormalised.
+Ray PinholeRay(const PinholeCamera& camera, int width, int height, float rasterX, float rasterY);
+
+// A camera sample: a ray for the tracer to follow, or a linear colour the caller traced itself
+// (for instance a lens shader calling RayTracer::Trace).
+using CameraSample = std::variant<Ray, Rgba>;
+// Called from several threads at once; must be safe for that.
+using RayFunction = std::function<CameraSample(float rasterX, float rasterY)>;
+using Camera = std::variant<PinholeCamera, RayFunction>;
+
+// Called on the rendering thread only, between tiles, with the tiles finished so far; answering
+// false cancels the render.
+using ProgressCallback = std::function<bool(int done, int total)>;
+
+struct RenderOptions {
+    // Samples per pixel on a regular grid of n × n sub-pixel centres (1..8), averaged in linear
+    // light. Deterministic: the same scene and camera always give the same pixels.
+    int samplesPerAxis = 1;
+    int tileSize = 32;
+    int threadCount = 0;  // 0: one per hardware thread
+};
+
+class RayTracer {
+  public:
+    // Validates the scene (indices in range, attribute counts matching) and builds the BVH.
+    // Returns null and sets `error` (naming the mesh and the problem) when it cannot.
+    static std::unique_ptr<RayTracer> Create(const TracerScene& scene, std::string& error);
+
+    ~RayTracer();
+    RayTracer(const RayTracer&) = delete;
+    RayTracer& operator=(const RayTracer&) = delete;
+
+    // Shades one ray. Thread-safe. Rays with a zero or non-finite direction or a non-finite
+    // origin hit nothing.
+    TraceResult Trace(const Vec3& origin, const Vec3& direction) const;
+
+    // Renders into `linearRgba` (width · height · 4 floats) or `srgbRgba` (width · height · 4
+    // bytes, colour sRGB-encoded, alpha linear) on all cores. Returns false, with the image
+    // partly written, when the progress callback cancelled or the buffer is too small for the
+    // size. An exception from the ray function or the callback stops the render and is rethrown
+    // here once every worker has finished.
+    bool Render(const Camera& camera, int width, int height, std::span<float> linearRgba,
+                const RenderOptions& options = {}, const ProgressCallback& progress = {}) const;
+    bool Render(const Camera& camera, int width, int height, std::span<std::uint8_t> srgbRgba,
+                const RenderOptions& options = {}, const ProgressCallback& progress = {}) const;
+
+  private:
+    struct Impl;
+    explicit RayTracer(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace KorvoHost
