@@ -1,0 +1,137 @@
+// Speed of the standalone host's ray tracer on a furnished room in centimetres: rays per second
+// at 1536 × 1536, and one camera's six cube faces.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "standalone_host/raytracer/primitives.h"
+#include "standalone_host/raytracer/ray_tracer.h"
+
+namespace KorvoHost {
+namespace {
+
+constexpr int kFace = 1536;
+
+void Add(TracerScene& scene, TriangleMesh mesh, Rgb color, Vec3 at) {
+    Transform move;
+    move.position = at;
+    scene.meshes.push_back(PlaceMesh(std::move(mesh), move));
+    scene.meshes.back().color = color;
+}
+
+// A camera at `position` looking along `forward` with image up along `up`.
+PinholeCamera Looking(Vec3 position, Vec3 forward, Vec3 up) {
+    PinholeCamera camera;
+    camera.cameraToWorld.z = -forward;
+    camera.cameraToWorld.y = up;
+    camera.cameraToWorld.x = Cross(up, -forward);
+    camera.cameraToWorld.position = position;
+    return camera;
+}
+
+// 6 m × 5 m × 2.8 m: six walls of six colours, a table with a lamp and a bowl, boxes, balls.
+TracerScene FurnishedRoom() {
+    TracerScene scene;
+    const float w = 600, l = 500, h = 280;
+    // Walls are boxes 10 cm thick around the inside of the room.
+    Add(scene, MakeBox(w, l, 10), {0.55f, 0.45f, 0.35f}, {0, 0, -10});
+    Add(scene, MakeBox(w, l, 10), {0.95f, 0.95f, 0.92f}, {0, 0, h});
+    Add(scene, MakeBox(10, l, h), {0.75f, 0.25f, 0.2f}, {w / 2 + 5, 0, 0});
+    Add(scene, MakeBox(10, l, h), {0.2f, 0.45f, 0.75f}, {-w / 2 - 5, 0, 0});
+    Add(scene, MakeBox(w, 10, h), {0.3f, 0.65f, 0.3f}, {0, l / 2 + 5, 0});
+    Add(scene, MakeBox(w, 10, h), {0.85f, 0.75f, 0.3f}, {0, -l / 2 - 5, 0});
+
+    const Rgb wood{0.45f, 0.28f, 0.15f};
+    Add(scene, MakeBox(160, 90, 5), wood, {80, 60, 72});
+    for (const float x : {10.0f, 150.0f}) {
+        for (const float y : {20.0f, 100.0f}) Add(scene, MakeBox(6, 6, 72), wood, {x, y, 0});
+    }
+    Add(scene, MakeSphere(18, 48), {0.85f, 0.85f, 0.8f}, {40, 60, 95});
+    Add(scene, MakeSphere(10, 32), {0.8f, 0.1f, 0.1f}, {110, 50, 87});
+    Add(scene, MakeBox(60, 40, 50), {0.3f, 0.3f, 0.35f}, {-200, 150, 0});
+    Add(scene, MakeBox(40, 40, 40), {0.6f, 0.5f, 0.2f}, {-200, 150, 50});
+    Add(scene, MakeBox(80, 50, 200), {0.4f, 0.25f, 0.2f}, {230, -180, 0});
+    Add(scene, MakeSphere(25, 48), {0.2f, 0.5f, 0.8f}, {-120, -120, 25});
+    Add(scene, MakeSphere(15, 32), {0.9f, 0.6f, 0.1f}, {-60, -160, 15});
+    Add(scene, MakePlane(200, 140, 20, 14), {0.5f, 0.15f, 0.2f}, {-40, -20, 0.5f});
+
+    scene.pointLights.push_back(
+        {.position = {0, 0, 260}, .intensity = 1.2f, .falloffDistance = 400});
+    scene.pointLights.push_back({.position = {-220, -150, 200},
+                                 .color = {1.0f, 0.85f, 0.7f},
+                                 .intensity = 0.8f,
+                                 .falloffDistance = 300});
+    scene.ambient = {0.25f, 0.25f, 0.27f};
+    scene.background = {0, 0, 0};
+    return scene;
+}
+
+const Vec3 kEye{-30, -40, 160};
+
+const RayTracer& Tracer() {
+    static const std::unique_ptr<RayTracer> tracer = [] {
+        std::string error;
+        auto built = RayTracer::Create(FurnishedRoom(), error);
+        if (!built) {
+            std::fprintf(stderr, "cannot build the room: %s\n", error.c_str());
+            std::exit(1);
+        }
+        return built;
+    }();
+    return *tracer;
+}
+
+void RenderRoom(benchmark::State& state) {
+    const RayTracer& tracer = Tracer();
+    const PinholeCamera camera = Looking(kEye, {0.8f, 0.6f, 0}, {0, 0, 1});
+    std::vector<float> pixels(std::size_t(kFace) * kFace * 4);
+    for (auto _ : state) {
+        if (!tracer.Render(camera, kFace, kFace, pixels)) state.SkipWithError("render failed");
+    }
+    state.counters["primary rays/s"] = benchmark::Counter(
+        double(kFace) * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(RenderRoom)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The lens-shader path: every pixel traced by the caller through Trace, one ray at a time.
+void RenderRoomThroughTrace(benchmark::State& state) {
+    const RayTracer& tracer = Tracer();
+    const PinholeCamera camera = Looking(kEye, {0.8f, 0.6f, 0}, {0, 0, 1});
+    const RayFunction lens = [&](float x, float y) {
+        const Ray ray = PinholeRay(camera, kFace, kFace, x, y);
+        return CameraSample(tracer.Trace(ray.origin, ray.direction).color);
+    };
+    std::vector<float> pixels(std::size_t(kFace) * kFace * 4);
+    for (auto _ : state) {
+        if (!tracer.Render(lens, kFace, kFace, pixels)) state.SkipWithError("render failed");
+    }
+    state.counters["primary rays/s"] = benchmark::Counter(
+        double(kFace) * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(RenderRoomThroughTrace)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Six 90-degree faces from one camera into 8-bit bitmaps, as the cube loop renders them.
+void CubeFaces(benchmark::State& state) {
+    const RayTracer& tracer = Tracer();
+    const Vec3 x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
+    const PinholeCamera faces[6] = {
+        Looking(kEye, z, y), Looking(kEye, -z, -y), Looking(kEye, -x, z),
+        Looking(kEye, x, z), Looking(kEye, y, z),   Looking(kEye, -y, z),
+    };
+    std::vector<std::uint8_t> pixels(std::size_t(kFace) * kFace * 4);
+    for (auto _ : state) {
+        for (const PinholeCamera& face : faces) {
+            if (!tracer.Render(face, kFace, kFace, pixels)) state.SkipWithError("render failed");
+        }
+    }
+    state.counters["primary rays/s"] = benchmark::Counter(
+        6.0 * kFace * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(CubeFaces)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace KorvoHost
