@@ -7,9 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "standalone_host/platform/utf8.h"
 
@@ -39,7 +38,8 @@ extern "C" __attribute__((visibility("default"))) bool SendHit(int category, int
             {"category", category},
             {"event", event},
             {"id", id ? nlohmann::json(KorvoHost::ToUtf8(id)) : nlohmann::json(nullptr)},
-            {"detail", detail ? nlohmann::json(KorvoHost::ToUtf8(detail)) : nlohmann::json(nullptr)},
+            {"detail",
+             detail ? nlohmann::json(KorvoHost::ToUtf8(detail)) : nlohmann::json(nullptr)},
             {"flag", flag},
         };
         return AppendLine(file, hit.dump() + "\n");

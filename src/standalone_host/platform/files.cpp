@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class UniqueFd {
-public:
+  public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
@@ -38,13 +38,13 @@ public:
         return fd < 0 || ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
 // Removes a file at scope exit unless released.
 class FileRemover {
-public:
+  public:
     explicit FileRemover(fs::path path) : path_(std::move(path)) {}
     FileRemover(const FileRemover&) = delete;
     FileRemover& operator=(const FileRemover&) = delete;
@@ -53,7 +53,7 @@ public:
     }
     void Release() { path_.clear(); }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -136,8 +136,8 @@ bool MoveByCopy(const fs::path& from, const fs::path& to, bool replace) {
         return Fail(errno);
     }
 
-    const int placed = replace ? ::rename(temporary.c_str(), to.c_str())
-                               : RenameNoReplace(temporary, to);
+    const int placed =
+        replace ? ::rename(temporary.c_str(), to.c_str()) : RenameNoReplace(temporary, to);
     if (placed != 0) return Fail(errno);
     removeCopy.Release();
     // The new name must be durable before the only other copy of the data goes away.

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr DWORD kErrorInsufficientBuffer = 122;
 constexpr DWORD kErrorDllInitFailed = 1114;
 
 using DllMainFn = BOOL (*)(HINSTANCE, DWORD, void*);
@@ -52,8 +51,9 @@ ModuleRecord& Program() {
 ModuleRecord* Find(HMODULE module) {
     if (!module) return &Program();
     if (module == AsHandle(&Program())) return &Program();
-    const auto it = std::find_if(gModules.begin(), gModules.end(),
-                                 [&](const auto& record) { return AsHandle(record.get()) == module; });
+    const auto it = std::find_if(gModules.begin(), gModules.end(), [&](const auto& record) {
+        return AsHandle(record.get()) == module;
+    });
     return it == gModules.end() ? nullptr : it->get();
 }
 
@@ -180,7 +180,7 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
         return 0;
     }
     if (!buffer || size == 0) {
-        SetLastError(kErrorInsufficientBuffer);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     const std::wstring& path = record->path;
@@ -188,7 +188,7 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     if (path.size() >= size) {
         std::copy_n(path.begin(), size - 1, buffer);
         buffer[size - 1] = L'\0';
-        SetLastError(kErrorInsufficientBuffer);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
     std::copy(path.begin(), path.end(), buffer);

@@ -1,4 +1,6 @@
 // Path helpers and the text-file writer of the host's utility layer.
+#include "host/util.h"
+
 #include <climits>
 #include <cstdio>
 #include <cwchar>
@@ -6,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "host/util.h"
 #include "standalone_host/platform/utf8.h"
 
 void SplitFilename(const MSTR& name, MSTR* path, MSTR* filename, MSTR* ext) {
@@ -24,7 +25,8 @@ namespace MaxSDK::Util {
 bool Path::IsLegal() const {
     if (path_.empty()) return false;
     for (wchar_t c : path_) {
-        if (c < 0x20 || c == 0x7F || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos) {
+        if (c < 0x20 || c == 0x7F ||
+            std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos) {
             return false;
         }
     }
