@@ -1,0 +1,36 @@
+#include "stitch/jpeg_streams.h"
+
+#include <cstring>
+
+namespace jpge {
+
+cfile_stream::~cfile_stream() { close(); }
+
+bool cfile_stream::open(const char* fileName) {
+    close();
+    failed_ = false;
+    file_ = Korvo::OpenFile(fileName, "wb");
+    return file_ != nullptr;
+}
+
+bool cfile_stream::close() {
+    if (!file_) return false;
+    const bool closed = Korvo::CloseFile(file_);
+    if (!closed) failed_ = true;
+    return !failed_;
+}
+
+bool cfile_stream::put_bytes(const void* data, size_t size) {
+    if (!file_ || failed_) return false;
+    if (size != 0 && std::fwrite(data, 1, size, file_.get()) != size) failed_ = true;
+    return !failed_;
+}
+
+bool memory_stream::put_bytes(const void* data, size_t size) {
+    if (size > capacity_ - size_) return false;
+    if (size != 0) std::memcpy(buffer_ + size_, data, size);
+    size_ += size;
+    return true;
+}
+
+}  // namespace jpge
