@@ -101,8 +101,8 @@ PinholeCamera RoomCamera() {
     return camera;
 }
 
-std::vector<float> RenderFloats(const RayTracer& tracer, const Camera& camera, int width,
-                                int height, RenderOptions options = {}) {
+std::vector<float> RenderFloats(const RayTracer& tracer, const TracerCamera& camera, int width,
+                                int height, TracerOptions options = {}) {
     std::vector<float> pixels(std::size_t(width) * height * 4, -1.0f);
     EXPECT_TRUE(tracer.Render(camera, width, height, pixels, options));
     return pixels;
@@ -258,6 +258,17 @@ TEST(RayTracerScene, BadScenesAreRefusedWithTheReason) {
     EXPECT_FALSE(RayTracer::Create(scene, error));
     EXPECT_NE(error.find("point light 0"), std::string::npos) << error;
 
+    // Vertices Embree cannot use drop their triangles, not the scene.
+    scene = Floor();
+    scene.meshes.push_back(Painted(MakeBox(1, 1, 1), {1, 1, 1}, {2, 2, 0}));
+    scene.meshes.back().positions[0].x = kNaN;
+    scene.meshes.push_back(Painted(MakeBox(1, 1, 1), {1, 1, 1}, {0, 0, 1e30f}));
+    auto damaged = MakeTracer(scene);
+    ASSERT_TRUE(damaged);
+    EXPECT_TRUE(damaged->Trace({-2, -2, 1}, {0, 0, -1}).hit);
+    EXPECT_TRUE(damaged->Trace({2, 2, 5}, {0, 0, -1}).hit) << "the box's intact top";
+    EXPECT_FALSE(damaged->Trace({0, 0, 2}, {0, 0, 1}).hit);
+
     // Empty meshes and an empty scene are fine: everything is background.
     scene = TracerScene{};
     scene.meshes.emplace_back();
@@ -318,7 +329,7 @@ TEST(RayTracerRender, PixelsAreBackgroundOrGeometryInBothFormats) {
 TEST(RayTracerRender, RepeatedRendersAreIdenticalOnAnyThreadCount) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
-    RenderOptions options{.samplesPerAxis = 2, .tileSize = 16, .threadCount = 1};
+    TracerOptions options{.samplesPerAxis = 2, .tileSize = 16, .threadCount = 1};
     const std::vector<float> reference = RenderFloats(*tracer, RoomCamera(), 120, 90, options);
     for (const int threads : {2, 3, 2}) {
         options.threadCount = threads;
@@ -332,7 +343,7 @@ TEST(RayTracerRender, RayFunctionsGiveThePinholePicture) {
     ASSERT_TRUE(tracer);
     const int width = 70, height = 50;
     const PinholeCamera camera = RoomCamera();
-    const RenderOptions options{.samplesPerAxis = 2};
+    const TracerOptions options{.samplesPerAxis = 2};
     const std::vector<float> pinhole = RenderFloats(*tracer, camera, width, height, options);
 
     const RayFunction sameRays = [&](float x, float y) {

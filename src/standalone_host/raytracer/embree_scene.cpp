@@ -55,7 +55,6 @@ std::unique_ptr<EmbreeScene> EmbreeScene::Build(std::span<const TriangleMesh> me
     // Robust mode makes the triangle test watertight, so rays along a shared edge (the corner
     // of a room, the diagonal of a wall) cannot slip through between two triangles.
     rtcSetSceneFlags(built->scene_.get(), RTC_SCENE_FLAG_ROBUST);
-    rtcSetSceneBuildQuality(built->scene_.get(), RTC_BUILD_QUALITY_HIGH);
 
     for (std::size_t id = 0; id < meshes.size(); ++id) {
         const TriangleMesh& mesh = meshes[id];

@@ -223,8 +223,8 @@ struct RayTracer::Impl {
     void GatherLight(SampleBatch& batch, const Light& light) const;
 
     template <typename Pixel>
-    bool Render(const Camera& camera, int width, int height, std::span<Pixel> pixels,
-                const RenderOptions& options, const ProgressCallback& progress) const;
+    bool Render(const TracerCamera& camera, int width, int height, std::span<Pixel> pixels,
+                const TracerOptions& options, const TracerProgress& progress) const;
 };
 
 RayTracer::RayTracer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -450,7 +450,7 @@ struct RenderLayout {
     int samplesPerPixel;
     int rowsPerBatch;  // pixel rows of a tile traced in one batch
 
-    RenderLayout(int w, int h, const RenderOptions& options)
+    RenderLayout(int w, int h, const TracerOptions& options)
         : width(w),
           height(h),
           tileSize(std::clamp(options.tileSize, 1, kMaxTileSize)),
@@ -479,8 +479,9 @@ void StorePixel(const Rgba& c, std::uint8_t* out) {
 }  // namespace
 
 template <typename Pixel>
-bool RayTracer::Impl::Render(const Camera& camera, int width, int height, std::span<Pixel> pixels,
-                             const RenderOptions& options, const ProgressCallback& progress) const {
+bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
+                             std::span<Pixel> pixels, const TracerOptions& options,
+                             const TracerProgress& progress) const {
     if (width < 0 || height < 0) return false;
     if (std::uint64_t(pixels.size()) / 4 < std::uint64_t(width) * std::uint64_t(height)) {
         return false;
@@ -561,14 +562,15 @@ bool RayTracer::Impl::Render(const Camera& camera, int width, int height, std::s
     return RunTiles(tileCount, options.threadCount, renderTile, progress);
 }
 
-bool RayTracer::Render(const Camera& camera, int width, int height, std::span<float> linearRgba,
-                       const RenderOptions& options, const ProgressCallback& progress) const {
+bool RayTracer::Render(const TracerCamera& camera, int width, int height,
+                       std::span<float> linearRgba, const TracerOptions& options,
+                       const TracerProgress& progress) const {
     return impl_->Render(camera, width, height, linearRgba, options, progress);
 }
 
-bool RayTracer::Render(const Camera& camera, int width, int height,
-                       std::span<std::uint8_t> srgbRgba, const RenderOptions& options,
-                       const ProgressCallback& progress) const {
+bool RayTracer::Render(const TracerCamera& camera, int width, int height,
+                       std::span<std::uint8_t> srgbRgba, const TracerOptions& options,
+                       const TracerProgress& progress) const {
     return impl_->Render(camera, width, height, srgbRgba, options, progress);
 }
 

@@ -45,17 +45,17 @@ Ray PinholeRay(const PinholeCamera& camera, int width, int height, float rasterX
 using CameraSample = std::variant<Ray, Rgba>;
 // Called from several threads at once; must be safe for that.
 using RayFunction = std::function<CameraSample(float rasterX, float rasterY)>;
-using Camera = std::variant<PinholeCamera, RayFunction>;
+using TracerCamera = std::variant<PinholeCamera, RayFunction>;
 
 // Called on the rendering thread only, between tiles, with the tiles finished so far; answering
 // false cancels the render.
-using ProgressCallback = std::function<bool(int done, int total)>;
+using TracerProgress = std::function<bool(int done, int total)>;
 
-struct RenderOptions {
+struct TracerOptions {
     // Samples per pixel on a regular grid of n × n sub-pixel centres (1..8), averaged in linear
     // light. Deterministic: the same scene and camera always give the same pixels.
     int samplesPerAxis = 1;
-    int tileSize = 32;
+    int tileSize = 32;    // pixels per side, 1..256
     int threadCount = 0;  // 0: one per hardware thread
 };
 
@@ -69,19 +69,20 @@ class RayTracer {
     RayTracer(const RayTracer&) = delete;
     RayTracer& operator=(const RayTracer&) = delete;
 
-    // Shades one ray. Thread-safe. Rays with a zero or non-finite direction or a non-finite
-    // origin hit nothing.
+    // Shades one ray. Thread-safe. Rays with a zero or non-finite direction, or with coordinates
+    // that are not finite or beyond 1e18, hit nothing.
     TraceResult Trace(const Vec3& origin, const Vec3& direction) const;
 
     // Renders into `linearRgba` (width · height · 4 floats) or `srgbRgba` (width · height · 4
-    // bytes, colour sRGB-encoded, alpha linear) on all cores. Returns false, with the image
-    // partly written, when the progress callback cancelled or the buffer is too small for the
-    // size. An exception from the ray function or the callback stops the render and is rethrown
-    // here once every worker has finished.
-    bool Render(const Camera& camera, int width, int height, std::span<float> linearRgba,
-                const RenderOptions& options = {}, const ProgressCallback& progress = {}) const;
-    bool Render(const Camera& camera, int width, int height, std::span<std::uint8_t> srgbRgba,
-                const RenderOptions& options = {}, const ProgressCallback& progress = {}) const;
+    // bytes, colour sRGB-encoded, alpha linear) on all cores. Returns false when the progress
+    // callback cancelled (the image is then partly written), and without drawing when the request
+    // is unusable: negative size, buffer too small, field of view outside (0, π), non-finite
+    // camera transform, empty ray function. An exception from the ray function or the callback
+    // stops the render and is rethrown here once every worker has finished.
+    bool Render(const TracerCamera& camera, int width, int height, std::span<float> linearRgba,
+                const TracerOptions& options = {}, const TracerProgress& progress = {}) const;
+    bool Render(const TracerCamera& camera, int width, int height, std::span<std::uint8_t> srgbRgba,
+                const TracerOptions& options = {}, const TracerProgress& progress = {}) const;
 
   private:
     struct Impl;

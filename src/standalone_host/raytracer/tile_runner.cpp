@@ -56,7 +56,7 @@ int WorkerCount(int requestedThreads, int tileCount) {
 }
 
 bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTile,
-              const ProgressCallback& progress) {
+              const TracerProgress& progress) {
     if (progress && !progress(0, tileCount)) return false;
     if (tileCount <= 0) return true;
 

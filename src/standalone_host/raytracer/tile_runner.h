@@ -20,6 +20,6 @@ int WorkerCount(int requestedThreads, int tileCount);
 // in flight are done; no thread outlives the call. An exception from a tile or from `progress`
 // stops the workers the same way and is rethrown here.
 bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTile,
-              const ProgressCallback& progress);
+              const TracerProgress& progress);
 
 }  // namespace KorvoHost
