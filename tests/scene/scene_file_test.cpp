@@ -12,6 +12,7 @@
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene_file.h"
 #include "standalone_host/scene/scene_node.h"
+#include "host/maxscript.h"
 #include "standalone_host/scene/scene_objects.h"
 
 using namespace KorvoHost;
@@ -368,4 +369,21 @@ TEST(SceneFile, FailedSaveKeepsTheOldFile) {
     EXPECT_FALSE(result.scene->Save(error));
     EXPECT_NE(error.find("scene.json: cannot write the scene file"), std::string::npos) << error;
     EXPECT_EQ(ReadText(file), R"({"nodes": [{"name": "Box"}]})");
+}
+
+TEST(SceneFile, ExampleScenesLoadWithAFreeAndATargetCamera) {
+    for (const char* name : {"room.json", "courtyard.json"}) {
+        const SceneLoadResult result = LoadSceneFile(fs::path(KORVO_EXAMPLES) / name);
+        ASSERT_NE(result.scene, nullptr) << result.error;
+        Scene& scene = *result.scene;
+        EXPECT_EQ(scene.CurFileName(), FromUtf8(name));
+        INode* free = scene.FindNode(L"Cam_Free");
+        INode* target = scene.FindNode(L"Cam_Target");
+        ASSERT_TRUE(free && target) << name;
+        EXPECT_EQ(free->GetTarget(), nullptr) << name;
+        EXPECT_NE(target->GetTarget(), nullptr) << name;
+        // Eye height: 1.6 m or so in the scene's unit.
+        const double unitsPerMetre = 1.0 / scene.MasterScale(UNITS_METERS);
+        EXPECT_NEAR(free->GetNodeTM(0).GetTrans().z / unitsPerMetre, 1.65, 0.1) << name;
+    }
 }
