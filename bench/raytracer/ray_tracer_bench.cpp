@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -85,51 +86,45 @@ const RayTracer& Tracer() {
     return *tracer;
 }
 
-void RenderRoom(benchmark::State& state) {
+const PinholeCamera kView = Looking(kEye, {0.8f, 0.6f, 0}, {0, 0, 1});
+
+void RenderFaces(benchmark::State& state, std::span<const TracerCamera> faces) {
     const RayTracer& tracer = Tracer();
-    const PinholeCamera camera = Looking(kEye, {0.8f, 0.6f, 0}, {0, 0, 1});
-    std::vector<float> pixels(std::size_t(kFace) * kFace * 4);
+    std::vector<std::uint8_t> pixels(std::size_t(kFace) * kFace * 4);
     for (auto _ : state) {
-        if (!tracer.Render(camera, kFace, kFace, pixels)) state.SkipWithError("render failed");
+        for (const TracerCamera& face : faces) {
+            if (!tracer.Render(face, kFace, kFace, pixels)) state.SkipWithError("render failed");
+        }
     }
-    state.counters["primary rays/s"] = benchmark::Counter(
-        double(kFace) * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["primary rays/s"] =
+        benchmark::Counter(double(faces.size()) * kFace * kFace * double(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+void RenderRoom(benchmark::State& state) {
+    const TracerCamera view = kView;
+    RenderFaces(state, {&view, 1});
 }
 BENCHMARK(RenderRoom)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The lens-shader path: every pixel traced by the caller through Trace, one ray at a time.
 void RenderRoomThroughTrace(benchmark::State& state) {
-    const RayTracer& tracer = Tracer();
-    const PinholeCamera camera = Looking(kEye, {0.8f, 0.6f, 0}, {0, 0, 1});
-    const RayFunction lens = [&](float x, float y) {
-        const Ray ray = PinholeRay(camera, kFace, kFace, x, y);
-        return CameraSample(tracer.Trace(ray.origin, ray.direction).color);
-    };
-    std::vector<float> pixels(std::size_t(kFace) * kFace * 4);
-    for (auto _ : state) {
-        if (!tracer.Render(lens, kFace, kFace, pixels)) state.SkipWithError("render failed");
-    }
-    state.counters["primary rays/s"] = benchmark::Counter(
-        double(kFace) * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+    const TracerCamera lens = RayFunction([](float x, float y) {
+        const Ray ray = PinholeRay(kView, kFace, kFace, x, y);
+        return CameraSample(Tracer().Trace(ray.origin, ray.direction).color);
+    });
+    RenderFaces(state, {&lens, 1});
 }
 BENCHMARK(RenderRoomThroughTrace)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Six 90-degree faces from one camera into 8-bit bitmaps, as the cube loop renders them.
 void CubeFaces(benchmark::State& state) {
-    const RayTracer& tracer = Tracer();
     const Vec3 x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
-    const PinholeCamera faces[6] = {
+    const TracerCamera faces[6] = {
         Looking(kEye, z, y), Looking(kEye, -z, -y), Looking(kEye, -x, z),
         Looking(kEye, x, z), Looking(kEye, y, z),   Looking(kEye, -y, z),
     };
-    std::vector<std::uint8_t> pixels(std::size_t(kFace) * kFace * 4);
-    for (auto _ : state) {
-        for (const PinholeCamera& face : faces) {
-            if (!tracer.Render(face, kFace, kFace, pixels)) state.SkipWithError("render failed");
-        }
-    }
-    state.counters["primary rays/s"] = benchmark::Counter(
-        6.0 * kFace * kFace * double(state.iterations()), benchmark::Counter::kIsRate);
+    RenderFaces(state, faces);
 }
 BENCHMARK(CubeFaces)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 #include "standalone_host/image_files/srgb.h"
@@ -79,6 +80,26 @@ FileHandle OpenForReading(const std::filesystem::path& path, std::string& proble
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file) problem = "cannot open for reading: " + ErrnoText(errno);
     return file;
+}
+
+ImageFileStatus WriteImage(const std::filesystem::path& path, RowSource rows, int maxSide,
+                           const Encoder& encode) try {
+    std::string problem = CheckSize(rows.Width(), rows.Height(), rows.ValueCount(), maxSide);
+    if (!problem.empty()) return Failure(path, problem);
+    PendingFile output(path);
+    std::FILE* file = output.Open(problem);
+    if (!file) return Failure(path, problem);
+    if (!encode(file, rows, problem) || !output.Commit(problem)) return Failure(path, problem);
+    return {};
+} catch (const std::bad_alloc&) {
+    return Failure(path, "out of memory");
+}
+
+std::string CheckReadSize(std::uint64_t width, std::uint64_t height) {
+    constexpr std::uint64_t kMaxReadPixels = std::uint64_t(1) << 28;
+    if (width * height <= kMaxReadPixels) return {};
+    return "image of " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels is too large to read";
 }
 
 PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,16 @@ struct FileCloser {
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 FileHandle OpenForReading(const std::filesystem::path& path, std::string& problem);
+
+// Writes one file of any format: checks the size against the format's limit per side, runs
+// `encode` on a pending file and commits it. `encode` answers false with the problem in words.
+using Encoder = std::function<bool(std::FILE* file, RowSource& rows, std::string& problem)>;
+ImageFileStatus WriteImage(const std::filesystem::path& path, RowSource rows, int maxSide,
+                           const Encoder& encode);
+
+// Decoded images are capped at 2^28 pixels (1 GiB of RGBA), so that a hostile header cannot
+// make a reader allocate without bound. Empty when the size is acceptable.
+std::string CheckReadSize(std::uint64_t width, std::uint64_t height);
 
 // A file written under a temporary name in the target's folder. Commit closes it and renames it
 // over the target; without a successful Commit the temporary file is removed.

@@ -17,7 +17,6 @@ namespace {
 using namespace ImageFileIo;
 
 constexpr int kMaxJpegSide = JPEG_MAX_DIMENSION;
-constexpr std::uint64_t kMaxReadPixels = std::uint64_t(1) << 28;
 
 struct JpegErrors {
     jpeg_error_mgr manager{};
@@ -41,31 +40,22 @@ void InstallErrors(JpegErrors& errors) {
     errors.manager.output_message = OnJpegMessage;
 }
 
-struct JpegCompressor {
+// libjpeg's state for one image with its error handling; destroyed only once created.
+template <typename Info, void (*Destroy)(Info*)>
+struct JpegState {
     JpegErrors errors;
-    jpeg_compress_struct info{};
+    Info info{};
     bool created = false;
 
-    JpegCompressor() = default;
-    ~JpegCompressor() {
-        if (created) jpeg_destroy_compress(&info);
+    JpegState() = default;
+    ~JpegState() {
+        if (created) Destroy(&info);
     }
-    JpegCompressor(const JpegCompressor&) = delete;
-    JpegCompressor& operator=(const JpegCompressor&) = delete;
+    JpegState(const JpegState&) = delete;
+    JpegState& operator=(const JpegState&) = delete;
 };
-
-struct JpegDecompressor {
-    JpegErrors errors;
-    jpeg_decompress_struct info{};
-    bool created = false;
-
-    JpegDecompressor() = default;
-    ~JpegDecompressor() {
-        if (created) jpeg_destroy_decompress(&info);
-    }
-    JpegDecompressor(const JpegDecompressor&) = delete;
-    JpegDecompressor& operator=(const JpegDecompressor&) = delete;
-};
+using JpegCompressor = JpegState<jpeg_compress_struct, jpeg_destroy_compress>;
+using JpegDecompressor = JpegState<jpeg_decompress_struct, jpeg_destroy_decompress>;
 
 bool RunJpegWrite(JpegCompressor& jpeg, std::FILE* file, RowSource& rows, int quality) {
     jpeg_compress_struct& info = jpeg.info;
@@ -116,41 +106,29 @@ bool RunJpegReadRows(JpegDecompressor& jpeg, std::uint8_t* pixels) {
     return true;
 }
 
-template <typename View>
-ImageFileStatus WriteJpegFrom(const std::filesystem::path& path, const View& image,
-                              int quality) try {
-    if (const std::string problem =
-            CheckSize(image.width, image.height, image.pixels.size(), kMaxJpegSide);
-        !problem.empty()) {
-        return Failure(path, problem);
-    }
-    RowSource rows(image);
-    PendingFile output(path);
-    std::string problem;
-    std::FILE* file = output.Open(problem);
-    if (!file) return Failure(path, problem);
-
-    JpegCompressor jpeg;
-    InstallErrors(jpeg.errors);
-    if (!RunJpegWrite(jpeg, file, rows, std::clamp(quality, 1, 100))) {
-        return Failure(path, std::string("cannot write JPEG: ") + jpeg.errors.text);
-    }
-    if (!output.Commit(problem)) return Failure(path, problem);
-    return {};
-} catch (const std::bad_alloc&) {
-    return Failure(path, "out of memory");
+Encoder JpegEncoder(int quality) {
+    return [quality = std::clamp(quality, 1, 100)](std::FILE* file, RowSource& rows,
+                                                   std::string& problem) {
+        JpegCompressor jpeg;
+        InstallErrors(jpeg.errors);
+        if (!RunJpegWrite(jpeg, file, rows, quality)) {
+            problem = std::string("cannot write JPEG: ") + jpeg.errors.text;
+            return false;
+        }
+        return true;
+    };
 }
 
 }  // namespace
 
 ImageFileStatus WriteJpeg(const std::filesystem::path& path, const ImageRgba8View& image,
                           int quality) {
-    return WriteJpegFrom(path, image, quality);
+    return WriteImage(path, RowSource(image), kMaxJpegSide, JpegEncoder(quality));
 }
 
 ImageFileStatus WriteJpeg(const std::filesystem::path& path, const ImageRgbaFloatView& image,
                           int quality) {
-    return WriteJpegFrom(path, image, quality);
+    return WriteImage(path, RowSource(image), kMaxJpegSide, JpegEncoder(quality));
 }
 
 ImageFileStatus ReadJpeg(const std::filesystem::path& path, ImageRgba8& image) try {
@@ -165,10 +143,7 @@ ImageFileStatus ReadJpeg(const std::filesystem::path& path, ImageRgba8& image) t
     }
     const std::uint64_t width = jpeg.info.output_width;
     const std::uint64_t height = jpeg.info.output_height;
-    if (width * height > kMaxReadPixels) {
-        return Failure(path, "image of " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels is too large to read");
-    }
+    if (problem = CheckReadSize(width, height); !problem.empty()) return Failure(path, problem);
     std::vector<std::uint8_t> pixels(width * height * 4);
     if (!RunJpegReadRows(jpeg, pixels.data())) {
         return Failure(path, std::string("damaged JPEG: ") + jpeg.errors.text);

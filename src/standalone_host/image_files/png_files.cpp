@@ -17,9 +17,6 @@ using namespace ImageFileIo;
 
 // libpng's own limit on width and height.
 constexpr int kMaxPngSide = 0x7fffffff;
-// Decoded images are capped at 2^28 pixels (1 GiB of RGBA) so a hostile header cannot make us
-// allocate without bound.
-constexpr std::uint64_t kMaxReadPixels = std::uint64_t(1) << 28;
 
 // Where the error callback leaves libpng's message; plain data, safe across the longjmp.
 struct PngErrorText {
@@ -102,43 +99,33 @@ bool RunPngReadRows(png_structp png, png_infop info, png_bytepp rows) {
     return true;
 }
 
-template <typename View>
-ImageFileStatus WritePngFrom(const std::filesystem::path& path, const View& image,
-                             PngChannels channels) try {
-    if (const std::string problem =
-            CheckSize(image.width, image.height, image.pixels.size(), kMaxPngSide);
-        !problem.empty()) {
-        return Failure(path, problem);
-    }
-    RowSource rows(image);
-    PendingFile output(path);
-    std::string problem;
-    std::FILE* file = output.Open(problem);
-    if (!file) return Failure(path, problem);
-
-    PngErrorText error;
-    PngWriter writer(error);
-    if (!writer.info_) return Failure(path, "out of memory");
-    if (!RunPngWrite(writer.png_, writer.info_, file, rows,
-                     channels == PngChannels::Rgba ? 4 : 3)) {
-        return Failure(path, std::string("cannot write PNG: ") + error.text);
-    }
-    if (!output.Commit(problem)) return Failure(path, problem);
-    return {};
-} catch (const std::bad_alloc&) {
-    return Failure(path, "out of memory");
+Encoder PngEncoder(PngChannels channels) {
+    return [channels](std::FILE* file, RowSource& rows, std::string& problem) {
+        PngErrorText error;
+        PngWriter writer(error);
+        if (!writer.info_) {
+            problem = "out of memory";
+            return false;
+        }
+        if (!RunPngWrite(writer.png_, writer.info_, file, rows,
+                         channels == PngChannels::Rgba ? 4 : 3)) {
+            problem = std::string("cannot write PNG: ") + error.text;
+            return false;
+        }
+        return true;
+    };
 }
 
 }  // namespace
 
 ImageFileStatus WritePng(const std::filesystem::path& path, const ImageRgba8View& image,
                          PngChannels channels) {
-    return WritePngFrom(path, image, channels);
+    return WriteImage(path, RowSource(image), kMaxPngSide, PngEncoder(channels));
 }
 
 ImageFileStatus WritePng(const std::filesystem::path& path, const ImageRgbaFloatView& image,
                          PngChannels channels) {
-    return WritePngFrom(path, image, channels);
+    return WriteImage(path, RowSource(image), kMaxPngSide, PngEncoder(channels));
 }
 
 ImageFileStatus ReadPng(const std::filesystem::path& path, ImageRgba8& image) try {
@@ -154,10 +141,7 @@ ImageFileStatus ReadPng(const std::filesystem::path& path, ImageRgba8& image) tr
     if (!RunPngReadHeader(reader.png_, reader.info_, file.get(), width, height)) {
         return Failure(path, std::string("not a readable PNG: ") + error.text);
     }
-    if (std::uint64_t(width) * height > kMaxReadPixels) {
-        return Failure(path, "image of " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " pixels is too large to read");
-    }
+    if (problem = CheckReadSize(width, height); !problem.empty()) return Failure(path, problem);
     if (png_get_rowbytes(reader.png_, reader.info_) != std::size_t(width) * 4) {
         return Failure(path, "unexpected row layout after expansion to RGBA");
     }
