@@ -157,6 +157,15 @@ TEST(RayTracerShading, ShadowsDarkenOnlyWhereLightIsBlocked) {
     const TraceResult lit = tracer->Trace({3, -3, 0.5f}, {0, 3, -0.5f});
     EXPECT_NEAR(lit.color.r, kGrey * (kGrey + 5.0f / std::sqrt(34.0f)), 1e-4f);
 
+    // A vast ground must not lift the shadow off a small object standing on it.
+    TracerScene vast = Floor({5, 0, 5});
+    vast.meshes[0] = Painted(MakePlane(1e5f, 1e5f), {0.5f, 0.5f, 0.5f});
+    vast.meshes.push_back(Painted(MakeBox(0.2f, 0.2f, 0.1f), {1, 1, 1}));
+    auto vastTracer = MakeTracer(vast);
+    ASSERT_TRUE(vastTracer);
+    EXPECT_EQ(vastTracer->Trace({-0.15f, 0, 3}, {0, 0, -1}).color.r, 0.0f)
+        << "the ground right behind the box is in its shadow";
+
     scene.pointLights[0].castShadows = false;
     tracer = MakeTracer(scene);
     EXPECT_NEAR(tracer->Trace({0, -3, 0.5f}, {0, 3, -0.5f}).color.r, kGrey * (kGrey + 1.0f), 1e-4f)

@@ -1,7 +1,5 @@
 #include "standalone_host/raytracer/embree_scene.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace KorvoHost {
@@ -87,12 +85,6 @@ std::unique_ptr<EmbreeScene> EmbreeScene::Build(std::span<const TriangleMesh> me
         return nullptr;
     }
 
-    RTCBounds bounds;
-    rtcGetSceneBounds(built->scene_.get(), &bounds);
-    const float extent = std::max({bounds.upper_x - bounds.lower_x, bounds.upper_y - bounds.lower_y,
-                                   bounds.upper_z - bounds.lower_z});
-    // An empty scene has inverted (or non-finite) bounds.
-    built->extent_ = std::isfinite(extent) && extent > 0.0f ? extent : 0.0f;
     return built;
 }
 

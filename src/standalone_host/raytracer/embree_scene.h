@@ -21,8 +21,6 @@ class EmbreeScene {
                                               std::string& error);
 
     RTCScene Handle() const { return scene_.get(); }
-    // The largest side of the scene's bounding box; 0 for an empty scene.
-    float Extent() const { return extent_; }
 
   private:
     struct DeviceRelease {
@@ -46,7 +44,6 @@ class EmbreeScene {
     std::unique_ptr<ErrorLog> errors_ = std::make_unique<ErrorLog>();
     std::unique_ptr<RTCDeviceTy, DeviceRelease> device_;
     std::unique_ptr<RTCSceneTy, SceneRelease> scene_;
-    float extent_ = 0.0f;
 };
 
 }  // namespace KorvoHost

@@ -51,7 +51,8 @@ struct Surface {
     Vec3 facing;   // unit geometric normal on the side the ray came from
     Vec3 shading;  // unit shading normal on that same side
     Rgb albedo;
-    Rgb light;  // ambient plus the light gathered so far
+    Rgb light;     // ambient plus the light gathered so far
+    float offset;  // how far shadow rays start off the surface
 };
 
 // One worker's samples of a part of a tile, reused from batch to batch.
@@ -291,6 +292,10 @@ void RayTracer::Impl::FindSurface(const RTCRayHit& rayHit, Surface& surface) con
     const MeshShading& mesh = meshes[hit.geomID];
 
     surface.point = RayOrigin(ray) + direction * ray.tfar;
+    // Float error in the hit point grows with its coordinates and the distance travelled;
+    // shadow rays start clear of it. Nothing scene-wide enters, so a vast ground plane does not
+    // lift shadows off the contacts of small objects.
+    surface.offset = 2e-5f * (MaxAbs(surface.point) + ray.tfar);
     // Two-sided: turn the normals towards the viewer, whichever way the triangle winds.
     surface.facing = Normalize(Vec3{hit.Ng_x, hit.Ng_y, hit.Ng_z});
     if (Dot(surface.facing, direction) > 0.0f) surface.facing = -surface.facing;
@@ -321,9 +326,6 @@ void RayTracer::Impl::GatherLight(SampleBatch& batch, const Light& light) const 
     batch.shadowRays.resize(batch.hits.size());
     batch.shadowGains.resize(batch.hits.size());
     batch.shadowOwners.resize(batch.hits.size());
-    // Shadow rays start a little off the surface, by an amount that grows with the coordinates
-    // (float precision) and the scene's size.
-    const float sceneOffset = 2e-5f * embree->Extent();
 
     std::size_t count = 0;
     for (const std::uint32_t sample : batch.hits) {
@@ -348,7 +350,7 @@ void RayTracer::Impl::GatherLight(SampleBatch& batch, const Light& light) const 
             surface.light = surface.light + gain;
             continue;
         }
-        const float offset = sceneOffset + 2e-5f * MaxAbs(surface.point);
+        const float offset = surface.offset;
         const Vec3 origin = surface.point + surface.facing * offset;
         RTCRay& shadow = batch.shadowRays[count];
         shadow.org_x = origin.x;
