@@ -78,7 +78,8 @@ class RayTracer {
     // callback cancelled (the image is then partly written), and without drawing when the request
     // is unusable: negative size, buffer too small, field of view outside (0, π), non-finite
     // camera transform, empty ray function. An exception from the ray function or the callback
-    // stops the render and is rethrown here once every worker has finished.
+    // stops the render and is rethrown here once every worker has finished. Renders of one
+    // tracer may run on several threads at once.
     bool Render(const TracerCamera& camera, int width, int height, std::span<float> linearRgba,
                 const TracerOptions& options = {}, const TracerProgress& progress = {}) const;
     bool Render(const TracerCamera& camera, int width, int height, std::span<std::uint8_t> srgbRgba,
