@@ -396,7 +396,9 @@ void RayTracer::Impl::Shade(SampleBatch& batch, std::size_t count) const {
     if (count == 1) {
         RTCRayHit& single = batch.rays[0];
         if (single.ray.tnear <= single.ray.tfar) rtcIntersect1(embree->Handle(), &context, &single);
-    } else {
+    } else if (std::find(batch.given.begin(), batch.given.begin() + count, 0) !=
+               batch.given.begin() + count) {
+        // Skipped when the camera gave every colour itself, as a lens shader does.
         context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
         rtcIntersect1M(embree->Handle(), &context, batch.rays.data(), unsigned(count),
                        sizeof(RTCRayHit));
