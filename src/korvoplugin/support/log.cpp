@@ -1,10 +1,10 @@
 #include "support/log.h"
 
 #include <clocale>
-#include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <iterator>
+#include <string_view>
 
 #include "host/interface.h"
 #include "host/util.h"
@@ -29,10 +29,11 @@ MSTR Timestamp() {
     std::tm local{};
     if (!localtime_r(&now, &local)) return {};
     // The classic locale's "%c" reads month/day/two-digit year and 24-hour time wherever our log
-    // files are read; the C library here spells the classic date out in words instead.
-    const char* locale = std::setlocale(LC_TIME, nullptr);
-    const bool classic =
-        !locale || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0;
+    // files are read; the C library here spells the classic date out in words instead. Its
+    // "C.UTF-8" locale keeps the classic date and time too.
+    const char* name = std::setlocale(LC_TIME, nullptr);
+    const std::string_view locale = name ? name : "C";
+    const bool classic = locale == "C" || locale == "POSIX" || locale.starts_with("C.");
     wchar_t buffer[128];
     const size_t length =
         std::wcsftime(buffer, std::size(buffer), classic ? L"%m/%d/%y %H:%M:%S" : L"%c", &local);

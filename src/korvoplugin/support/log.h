@@ -23,13 +23,13 @@ void LogMessage(std::wstring_view message);
 
 // Writes the format expanded once with Format ("%s" text, "%d" int32, "%u" uint32).
 template <class... Args>
-void LogFormat(std::wstring_view format, const Args&... args);
+void LogFormat(const MSTR& format, const Args&... args);
 
 // Whether OpenLog has run since the library was loaded (a closed log stays "opened").
 bool LogOpened();
 
 template <class... Args>
-void LogFormat(std::wstring_view format, const Args&... args) {
+void LogFormat(const MSTR& format, const Args&... args) {
     if (LogOpened()) LogMessage(Format(format, args...));
 }
 

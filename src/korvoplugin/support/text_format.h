@@ -48,8 +48,11 @@ class FormatArg {
 
 MSTR FormatText(std::wstring_view format, std::span<const FormatArg> args);
 
+// The format is copied at the call, so a text from a shared lookup buffer stays intact even when
+// another argument looks up a text too. Text arguments are read when formatting: one from such a
+// buffer must be the last lookup of the call, or be copied into an MSTR first.
 template <class... Args>
-MSTR Format(std::wstring_view format, const Args&... args) {
+MSTR Format(const MSTR& format, const Args&... args) {
     if constexpr (sizeof...(Args) == 0) {
         return FormatText(format, {});
     } else {
