@@ -1,5 +1,6 @@
 #include "stitch/mdata.h"
 
+#include <filesystem>
 #include <limits>
 
 #include "stitch/file_handle.h"
@@ -15,6 +16,9 @@ const std::string& mdata::path() const {
 }
 
 mdata ReadWholeFile(const char* path) {
+    // Directories open, and seek to a nonsense size, on some systems.
+    std::error_code error;
+    if (path == nullptr || !std::filesystem::is_regular_file(path, error)) return {};
     Korvo::FileHandle file = Korvo::OpenFile(path, "rb");
     if (!file) return {};
     if (std::fseek(file.get(), 0, SEEK_END) != 0) return {};

@@ -238,7 +238,9 @@ InflateOutcome InflateImageData(const PngChunkWalk& walk, PngImage& image,
     uint64_t produced = 0;
     size_t chunk = 0;
     try {
-        out.resize(static_cast<size_t>(FirstBufferSize(walk.imageDataBytes, limit)));
+        const auto first = static_cast<size_t>(FirstBufferSize(walk.imageDataBytes, limit));
+        if (out.capacity() < first) out.reserve(first);
+        out.resize(first);
         for (;;) {
             if (z.avail_in == 0) {
                 // Out of chunks before the stream's end: the data was cut short.
@@ -249,7 +251,10 @@ InflateOutcome InflateImageData(const PngChunkWalk& walk, PngImage& image,
                 continue;
             }
             if (produced == out.size() && out.size() < limit) {
-                out.resize(static_cast<size_t>(std::min<uint64_t>(limit, out.size() * 2)));
+                // reserve first: resize alone may double the capacity past the limit.
+                const auto grown = static_cast<size_t>(std::min<uint64_t>(limit, out.size() * 2));
+                out.reserve(grown);
+                out.resize(grown);
             }
             const size_t room = out.size() - static_cast<size_t>(produced);
             z.next_out = out.data() + produced;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "stitch/png_format.h"
@@ -29,14 +30,10 @@ public:
         stream_.next_in = const_cast<Bytef*>(data);
         stream_.avail_in = static_cast<uInt>(size);
         for (;;) {
-            if (out.capacity() - out.size() < 4096) out.reserve(out.capacity() * 2 + 65536);
-            const size_t start = out.size();
-            const size_t room = out.capacity() - start;
-            out.resize(out.capacity());
-            stream_.next_out = out.data() + start;
-            stream_.avail_out = static_cast<uInt>(std::min<size_t>(room, 1u << 30));
+            stream_.next_out = staging_;
+            stream_.avail_out = sizeof staging_;
             const int status = deflate(&stream_, flush);
-            out.resize(out.size() - stream_.avail_out);
+            out.insert(out.end(), staging_, staging_ + (sizeof staging_ - stream_.avail_out));
             if (status == Z_STREAM_END) return true;
             if (status != Z_OK && status != Z_BUF_ERROR) return false;
             // Done once all input is taken and the flush left room to spare.
@@ -47,6 +44,7 @@ public:
 private:
     z_stream stream_{};
     bool ready_ = false;
+    uint8_t staging_[65536];
 };
 
 void AppendChunk(std::vector<uint8_t>& out, const char (&type)[5], const uint8_t* data,
@@ -74,17 +72,17 @@ std::vector<uint8_t> EncodePng(const PixelImage& image) {
         // Image data: every row unfiltered (filter byte 0), flushed row by row.
         std::vector<uint8_t> compressed;
         compressed.reserve(std::min<size_t>(size_t{16} << 20, rowBytes * image.height + 65536));
-        Deflater deflater;
-        if (!deflater.ready()) return {};
+        auto deflater = std::make_unique<Deflater>();
+        if (!deflater->ready()) return {};
         const uint8_t noFilter = 0;
         for (uint32_t y = 0; y < image.height; ++y) {
-            if (!deflater.Push(&noFilter, 1, Z_NO_FLUSH, compressed) ||
-                !deflater.Push(image.pixels.data() + y * rowBytes, rowBytes, Z_SYNC_FLUSH,
+            if (!deflater->Push(&noFilter, 1, Z_NO_FLUSH, compressed) ||
+                !deflater->Push(image.pixels.data() + y * rowBytes, rowBytes, Z_SYNC_FLUSH,
                                compressed)) {
                 return {};
             }
         }
-        if (!deflater.Push(nullptr, 0, Z_FINISH, compressed)) return {};
+        if (!deflater->Push(nullptr, 0, Z_FINISH, compressed)) return {};
 
         std::vector<uint8_t> out;
         out.reserve(compressed.size() + compressed.size() / kMaxImageDataChunk * 12 + 65536);
