@@ -204,6 +204,19 @@ TEST(SceneFile, NamesTheFilePlaceAndProblem) {
     for (const auto& c : cases) EXPECT_EQ(ErrorOf(c.text), c.message) << c.what;
 }
 
+TEST(SceneFile, HostileNestingIsRefusedWithoutCrashing) {
+    std::string chain = R"({"nodes": [{"name": "N0"})";
+    for (int i = 1; i <= 3000; ++i)
+        chain += ", {\"name\": \"N" + std::to_string(i) + "\", \"parent\": \"N" +
+                 std::to_string(i - 1) + "\"}";
+    chain += "]}";
+    EXPECT_EQ(ErrorOf(chain),
+              "scene.json: nodes[1000]: parents and targets are nested more than 1000 levels deep");
+
+    const std::string deep = R"({"unit": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    EXPECT_EQ(ErrorOf(deep), "scene.json: unit: expected a string, found an array");
+}
+
 TEST(SceneFile, MissingFilesAreReported) {
     const std::string model = ErrorOf(
         R"({"nodes": [{"name": "Chair", "mesh": {"type": "model", "file": "models/chair.obj"}}]})");

@@ -35,7 +35,7 @@ public:
     bool end_array() { return Close(); }
     bool key(string_t& k) {
         if (open_.back().value->contains(k)) {
-            duplicate_ = SceneFileError(open_.back().place, "the field \"" + k + "\" is given twice");
+            duplicate_ = SceneFileError(Place(), "the field \"" + k + "\" is given twice");
             return false;
         }
         key_ = k;
@@ -61,27 +61,33 @@ public:
     std::optional<SceneFileError> duplicate_;
 
 private:
+    // Each open container keeps only its own step of the place ("nodes", "[3]"), so that deep
+    // nesting costs memory in proportion to its depth.
     struct Open_ {
         Json* value;
-        std::string place;
+        std::string step;
     };
 
-    std::string PlaceOf(const std::string& key) const {
-        const std::string& parent = open_.back().place;
-        return parent.empty() ? key : parent + "." + key;
+    std::string Place() const {
+        std::string place;
+        for (std::size_t i = 1; i < open_.size(); ++i) {  // [0] is the document itself
+            const std::string& step = open_[i].step;
+            if (i > 1 && (step.empty() || step.front() != '[')) place += '.';
+            place += step;
+        }
+        return place;
     }
 
-    // Where the next value goes and its place.
+    // Where the next value goes and the step to it.
     std::pair<Json*, std::string> Slot() {
         if (open_.empty()) return {&root, ""};
         Json& parent = *open_.back().value;
         if (parent.is_array()) {
-            const std::string place =
-                open_.back().place + "[" + std::to_string(parent.size()) + "]";
+            std::string step = "[" + std::to_string(parent.size()) + "]";
             parent.push_back(nullptr);
-            return {&parent.back(), place};
+            return {&parent.back(), std::move(step)};
         }
-        return {&parent[key_], PlaceOf(key_)};
+        return {&parent[key_], key_};
     }
 
     bool Add(Json value) {
@@ -89,9 +95,9 @@ private:
         return true;
     }
     bool Open(Json value) {
-        auto [slot, place] = Slot();
+        auto [slot, step] = Slot();
         *slot = std::move(value);
-        open_.push_back({slot, std::move(place)});
+        open_.push_back({slot, std::move(step)});
         return true;
     }
     bool Close() {
@@ -201,16 +207,16 @@ Json ParseStrictJson(std::string_view text) {
 }
 
 std::string Describe(const Json& value) {
-    std::string shown = value.dump();
-    if (shown.size() > 40) shown = shown.substr(0, 37) + "...";
     switch (value.type()) {
         case Json::value_t::null: return "found null";
         case Json::value_t::object: return "found an object";
         case Json::value_t::array: return "found an array";
-        case Json::value_t::string: return "found a string (" + shown + ")";
-        case Json::value_t::boolean: return "found " + shown;
-        default: return "found " + shown;
+        default: break;
     }
+    // Only scalars are shown: dumping a container recurses as deep as it nests.
+    std::string shown = value.dump();
+    if (shown.size() > 40) shown = shown.substr(0, 37) + "...";
+    return value.is_string() ? "found a string (" + shown + ")" : "found " + shown;
 }
 
 std::string Suggest(std::string_view word, const std::vector<std::string>& candidates) {
