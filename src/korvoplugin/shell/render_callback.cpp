@@ -1,0 +1,40 @@
+#include "shell/render_callback.h"
+
+namespace Korvo {
+
+void ProcessPendingMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void RenderCallback::SetTitle(const MCHAR* title) {
+    if (Interface* ip = GetCOREInterface()) ip->ReplacePrompt(title);
+    ProcessPendingMessages();
+}
+
+int RenderCallback::Progress(int, int) {
+    ProcessPendingMessages();
+    return cancelled ? RENDPROG_ABORT : RENDPROG_CONTINUE;
+}
+
+void RenderCallback::SetPercent(double value) {
+    if (bar) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<unsigned>(value)), 0);
+    ProcessPendingMessages();
+}
+
+void RenderCallback::SetMarquee(int mode) {
+    if (!bar) return;
+    auto style = static_cast<DWORD>(GetWindowLongPtrW(bar, GWL_STYLE));
+    if (mode == 0) {
+        style &= ~PBS_MARQUEE;
+    } else if (mode == 1) {
+        style |= PBS_MARQUEE;
+        SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+    }
+    SetWindowLongPtrW(bar, GWL_STYLE, static_cast<LONG_PTR>(style));
+}
+
+}  // namespace Korvo
