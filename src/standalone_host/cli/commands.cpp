@@ -1,0 +1,113 @@
+#include "standalone_host/cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/interface.h"
+#include "standalone_host/cli/scene_summary.h"
+#include "standalone_host/core/host_app.h"
+#include "standalone_host/platform/utf8.h"
+#include "standalone_host/windows/user_actions.h"
+
+namespace KorvoCli {
+namespace {
+
+namespace fs = std::filesystem;
+using KorvoHost::ToUtf8;
+
+struct GlobalOptions {
+    std::string plugin;
+    std::string registry;
+    std::string tempDir;
+};
+
+KorvoHost::HostOptions HostOptionsFrom(const GlobalOptions& global) {
+    KorvoHost::HostOptions options;
+    options.pluginFile = global.plugin;
+    options.registryFile = global.registry;
+    options.tempDirectory = global.tempDir;
+    return options;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "korvo: %s\n", message.c_str());
+    return kExitFailure;
+}
+
+// The version label of the plug-in's utility panel, as a user sees it when opening the utility.
+std::wstring PanelVersionLabel(KorvoHost::HostApp& app, std::string* error) {
+    const HWND page = app.OpenUtility(L"KorvoPlugin", error);
+    if (!page) return {};
+    constexpr int kVersionLabel = 1031;
+    std::wstring label = KorvoHost::WindowText(KorvoHost::FindControl(page, kVersionLabel));
+    app.CloseUtility();
+    return label;
+}
+
+int Info(const GlobalOptions& global, const std::string& sceneFile) {
+    KorvoHost::HostApp app(HostOptionsFrom(global));
+    std::string error;
+    if (!app.LoadPlugin(&error)) return Fail(error);
+    if (!app.OpenScene(sceneFile, &error)) return Fail(error);
+
+    const SceneSummary summary = Summarize(*GetCOREInterface());
+    std::printf("Scene      %s\n", sceneFile.c_str());
+    std::printf("Renderer   %s (%s)\n", ToUtf8(summary.rendererName).c_str(), summary.rendererKind.c_str());
+    std::printf("           %s\n", summary.backEnd.c_str());
+    std::printf("Cameras    %zu\n", summary.cameras.size());
+    for (const CameraSummary& camera : summary.cameras)
+        std::printf("  %-24s %s\n", ToUtf8(camera.name).c_str(), camera.description.c_str());
+    std::printf("Helpers    %zu\n", summary.helpers.size());
+    for (const std::wstring& helper : summary.helpers) std::printf("  %s\n", ToUtf8(helper).c_str());
+
+    const std::wstring label = PanelVersionLabel(app, &error);
+    if (!error.empty()) return Fail(error);
+    std::printf("Plug-in    %s, %s\n", ToUtf8(app.Plugin()->Description()).c_str(), ToUtf8(label).c_str());
+    return kExitSuccess;
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+    CLI::App cli{
+        "korvo turns a 3D scene into stereoscopic 360° panoramas: for every camera you pick, one "
+        "JPEG stereo cube map.\nIt loads the Korvo plug-in and a scene file (JSON, see "
+        "docs/scene-format.md) the way the host application would.",
+        "korvo"};
+    cli.footer(
+        "Examples:\n"
+        "  korvo info examples/room.json       what the scene holds and which renderer it uses\n"
+        "\nRun 'korvo COMMAND --help' for the options of a command.");
+    cli.require_subcommand(1);
+    cli.set_version_flag("--version", "korvo " KORVO_VERSION);
+
+    GlobalOptions global;
+    cli.add_option("--plugin", global.plugin, "Plug-in library to load (default: the installed one)")
+        ->option_text("FILE");
+    cli.add_option("--registry", global.registry,
+                   "Registry file holding the plug-in's settings (default: the installed one)")
+        ->option_text("FILE");
+    cli.add_option("--temp-dir", global.tempDir,
+                   "The host's temporary folder, where runs keep their working files")
+        ->option_text("DIR");
+
+    std::string sceneFile;
+    CLI::App* info = cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
+    info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = cli.exit(e);
+        return code == 0 ? kExitSuccess : kExitUsage;
+    }
+    if (info->parsed()) return Info(global, sceneFile);
+    return kExitUsage;
+}
+
+}  // namespace KorvoCli

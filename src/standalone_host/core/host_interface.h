@@ -1,0 +1,92 @@
+// The standalone host's core interface: the one Interface17 object the plug-in reaches through
+// GetCOREInterface(). Scene, file and renderer-object calls go to the current scene; windows to
+// the window manager; rendering to the renderer glue.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/interface.h"
+
+namespace KorvoHost {
+
+class Scene;
+class PluginLibrary;
+
+class HostInterface final : public Interface17 {
+public:
+    HostInterface();
+    ~HostInterface() override;
+
+    // The scene the host has open (not owned); null before one is loaded.
+    void SetScene(Scene* scene) { scene_ = scene; }
+    Scene* CurrentScene() const { return scene_; }
+
+    // Plug-in libraries whose classes the host offers (not owned).
+    void AddLibrary(PluginLibrary* library) { libraries_.push_back(library); }
+    void RemoveLibrary(PluginLibrary* library);
+
+    // Scene.
+    IScene* GetScene() override;
+    INode* GetRootNode() override;
+    INode* GetINodeByName(const MCHAR* name) override;
+    void MakeNameUnique(MSTR& name) override;
+    void* CreateInstance(SClass_ID superID, Class_ID classID) override;
+    INode* CreateObjectNode(Object* obj) override;
+    INode* CreateObjectNode(Object* obj, const MCHAR* name) override;
+    void DeleteNode(INode* node, BOOL redraw, BOOL overrideSlaves) override;
+    ClassDesc* FindClass(SClass_ID superID, Class_ID classID) override;
+
+    // Files.
+    MSTR GetCurFileName() override;
+    MSTR GetCurFilePath() override;
+    BOOL FileSave() override;
+    const MCHAR* GetDir(int which) override;
+
+    // Rendering.
+    Renderer* GetCurrentRenderer(bool createRendererIfItDoesntExist) override;
+    int OpenCurRenderer(INode* camNode, ViewExp* view, RendType type, int w, int h) override;
+    int CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressCallback* prog, float frameDur,
+                               ViewParams* vp, RECT* regionRect) override;
+    void CloseCurRenderer() override;
+    void SetRenderCamera(INode* camera) override;
+    int RenderFrame(TimeValue t, Bitmap* bm, RendProgressCallback* prog) override;
+
+    // User interface.
+    HWND GetMAXHWnd() override;
+    HWND AddRollupPage(HINSTANCE instance, const MCHAR* dialogTemplate, DLGPROC proc,
+                       const MCHAR* title, LPARAM param, DWORD flags, int category) override;
+    void DeleteRollupPage(HWND page) override;
+    void RollupMouseMessage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void RegisterDlgWnd(HWND dialog) override;
+    int UnRegisterDlgWnd(HWND dialog) override;
+    void ReplacePrompt(const MCHAR* text) override;
+
+    // What the host saw, for tests and front ends.
+    struct RollupPage {
+        HWND window;
+        std::wstring title;
+        int category;
+    };
+    const std::vector<RollupPage>& RollupPages() const { return rollupPages_; }
+    const std::vector<HWND>& RegisteredDialogs() const { return registeredDialogs_; }
+    const std::wstring& Prompt() const { return prompt_; }
+    int RollupMouseMessages() const { return rollupMouseMessages_; }
+
+private:
+    Scene* scene_ = nullptr;
+    std::vector<PluginLibrary*> libraries_;
+    std::vector<RollupPage> rollupPages_;
+    std::vector<HWND> registeredDialogs_;
+    std::wstring prompt_;
+    std::wstring tempDir_;
+    int rollupMouseMessages_ = 0;
+    INode* renderCamera_ = nullptr;
+};
+
+// The interface GetCOREInterface() answers; null restores none. Not owned.
+void SetCoreInterface(HostInterface* ip);
+HostInterface* CurrentHostInterface();
+
+}  // namespace KorvoHost
