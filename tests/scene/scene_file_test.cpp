@@ -1,7 +1,8 @@
 // Scene files: what loads, the message for each kind of mistake, saving and loading again, and
 // models imported through Assimp.
-#include <gtest/gtest.h>
+#include "standalone_host/scene/scene_file.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -9,10 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "standalone_host/platform/utf8.h"
-#include "standalone_host/scene/scene_file.h"
-#include "standalone_host/scene/scene_node.h"
 #include "host/maxscript.h"
+#include "standalone_host/platform/utf8.h"
+#include "standalone_host/scene/scene_node.h"
 #include "standalone_host/scene/scene_objects.h"
 
 using namespace KorvoHost;
@@ -23,7 +23,7 @@ namespace {
 const fs::path kData = fs::path(KORVO_TEST_DATA) / "scene";
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = fs::temp_directory_path() /
@@ -34,7 +34,7 @@ public:
     ~TempFolder() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -163,7 +163,8 @@ TEST(SceneFile, NamesTheFilePlaceAndProblem) {
          "kilometres)"},
         {"duplicate key", R"({"nodes": [{"name": "A", "name": "B"}]})",
          "scene.json: nodes[0]: the field \"name\" is given twice"},
-        {"not an object", "[1, 2]", "scene.json: a scene file holds one JSON object, found an array"},
+        {"not an object", "[1, 2]",
+         "scene.json: a scene file holds one JSON object, found an array"},
         {"missing name", R"({"nodes": [{"mesh": {"type": "sphere", "radius": 1}}]})",
          "scene.json: nodes[0]: missing field \"name\""},
         {"two objects", R"({"nodes": [{"name": "X", "camera": {}, "light": {}}]})",
@@ -174,7 +175,8 @@ TEST(SceneFile, NamesTheFilePlaceAndProblem) {
          R"({"nodes": [{"name": "Box"}, {"name": "Box"}, {"name": "Cup", "parent": "Box"}]})",
          "scene.json: nodes[2].parent: more than one node is named \"Box\"; refer to it by its "
          "index in \"nodes\" instead"},
-        {"parent loop", R"({"nodes": [{"name": "A", "parent": "B"}, {"name": "B", "parent": "A"}]})",
+        {"parent loop",
+         R"({"nodes": [{"name": "A", "parent": "B"}, {"name": "B", "parent": "A"}]})",
          "scene.json: nodes[1].parent: that parent is this node or moves with it"},
         {"target inside the camera",
          R"({"nodes": [{"name": "Cam", "camera": {"target": "Dot"}}, {"name": "Dot", "parent": "Cam"}]})",
@@ -213,7 +215,8 @@ TEST(SceneFile, HostileNestingIsRefusedWithoutCrashing) {
     EXPECT_EQ(ErrorOf(chain),
               "scene.json: nodes[1000]: parents and targets are nested more than 1000 levels deep");
 
-    const std::string deep = R"({"unit": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    const std::string deep =
+        R"({"unit": )" + std::string(100000, '[') + std::string(100000, ']') + "}";
     EXPECT_EQ(ErrorOf(deep), "scene.json: unit: expected a string, found an array");
 }
 
@@ -221,19 +224,22 @@ TEST(SceneFile, MissingFilesAreReported) {
     const std::string model = ErrorOf(
         R"({"nodes": [{"name": "Chair", "mesh": {"type": "model", "file": "models/chair.obj"}}]})");
     EXPECT_EQ(model.rfind("scene.json: nodes[0].mesh.file: cannot import the model "
-                          "\"models/chair.obj\" (", 0),
+                          "\"models/chair.obj\" (",
+                          0),
               0u)
         << model;
     EXPECT_NE(model.find("models/chair.obj): no such file"), std::string::npos) << model;
 
-    const std::string lines = ErrorOf(
-        R"({"nodes": [{"name": "L", "mesh": {"type": "model", "file": ")" +
-        (kData / "lines_only.obj").string() + "\"}}]}");
-    EXPECT_EQ(lines.rfind("scene.json: nodes[0].mesh.file: cannot import the model", 0), 0u) << lines;
+    const std::string lines =
+        ErrorOf(R"({"nodes": [{"name": "L", "mesh": {"type": "model", "file": ")" +
+                (kData / "lines_only.obj").string() + "\"}}]}");
+    EXPECT_EQ(lines.rfind("scene.json: nodes[0].mesh.file: cannot import the model", 0), 0u)
+        << lines;
 
     const SceneLoadResult absent = LoadSceneFile("/nonexistent/korvo/scene.json");
     EXPECT_EQ(absent.scene, nullptr);
-    EXPECT_EQ(absent.error.rfind("/nonexistent/korvo/scene.json: cannot read the scene file: ", 0), 0u)
+    EXPECT_EQ(absent.error.rfind("/nonexistent/korvo/scene.json: cannot read the scene file: ", 0),
+              0u)
         << absent.error;
 }
 

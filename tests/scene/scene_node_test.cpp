@@ -1,12 +1,13 @@
 // Transforms of nodes and cameras: look-at evaluation, roll, rotation about an axis, exact
 // read-back of written transforms, and the hierarchy.
+#include "standalone_host/scene/scene_node.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
 #include "standalone_host/scene/scene.h"
-#include "standalone_host/scene/scene_node.h"
 
 using namespace KorvoHost;
 
@@ -19,12 +20,23 @@ const char* const kFaceNames[] = {"Top", "Bottom", "Left", "Right", "Front", "Ba
 Matrix3 FaceRotation(int face) {
     Matrix3 m;
     switch (face) {
-        case Left: m = m * RotateYMatrix(HALFPI); break;
-        case Right: m = m * RotateYMatrix(-HALFPI); break;
-        case Back: m = m * RotateYMatrix(PI); break;
-        case Top: m = RotateXMatrix(HALFPI) * (m * RotateYMatrix(PI)); break;
-        case Bottom: m = RotateXMatrix(-HALFPI) * (m * RotateYMatrix(PI)); break;
-        default: break;
+        case Left:
+            m = m * RotateYMatrix(HALFPI);
+            break;
+        case Right:
+            m = m * RotateYMatrix(-HALFPI);
+            break;
+        case Back:
+            m = m * RotateYMatrix(PI);
+            break;
+        case Top:
+            m = RotateXMatrix(HALFPI) * (m * RotateYMatrix(PI));
+            break;
+        case Bottom:
+            m = RotateXMatrix(-HALFPI) * (m * RotateYMatrix(PI));
+            break;
+        default:
+            break;
     }
     return m;
 }
@@ -77,7 +89,8 @@ struct TargetCamera {
 };
 
 TargetCamera MakeTargetCamera(Scene& scene, const Point3& position, const Point3& targetPosition) {
-    auto* object = static_cast<Object*>(scene.CreateInstance(CAMERA_CLASS_ID, kTargetCameraClassId));
+    auto* object =
+        static_cast<Object*>(scene.CreateInstance(CAMERA_CLASS_ID, kTargetCameraClassId));
     INode* camera = scene.CreateObjectNode(object, L"Cam");
     INode* target = scene.CreateObjectNode(nullptr, L"Cam.Target");
     target->SetNodeTM(0, TransMatrix(targetPosition));
@@ -206,8 +219,8 @@ TEST(LookAtCamera, RotationAboutTheViewAxisTurnsTheAxes) {
 TEST(LookAtCamera, EndsOnEveryFaceWithTheAxesOfAFreeCamera) {
     for (const float heading : {0.0f, 0.6435f, HALFPI, 2.5f, -2.356f}) {
         for (int face = 0; face < 6; ++face) {
-            const std::string what = std::string(kFaceNames[face]) + " face, heading " +
-                                     std::to_string(heading);
+            const std::string what =
+                std::string(kFaceNames[face]) + " face, heading " + std::to_string(heading);
             const Point3 position(250, 200, 160);
             const Matrix3 levelled = LevelledCamera(heading, position);
 

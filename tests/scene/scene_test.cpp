@@ -1,19 +1,20 @@
 // The scene's host services: tree walks, names, object creation, renderers, units and the record
 // of what callers wrote.
+#include "standalone_host/scene/scene.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "host/maxscript.h"
-#include "standalone_host/scene/scene.h"
 
 using namespace KorvoHost;
 
 namespace {
 
 class NameCollector : public ITreeEnumProc {
-public:
+  public:
     explicit NameCollector(std::wstring skipChildrenOf = L"", std::wstring stopAt = L"")
         : skip_(std::move(skipChildrenOf)), stop_(std::move(stopAt)) {}
     int callback(INode* node) override {
@@ -23,7 +24,7 @@ public:
     }
     std::vector<std::wstring> names;
 
-private:
+  private:
     std::wstring skip_, stop_;
 };
 
@@ -50,7 +51,8 @@ TEST(SceneTree, VisitsEveryNodeOnceParentsFirst) {
 
     NameCollector all;
     EXPECT_EQ(scene.EnumTree(&all, FALSE, TRUE), TREE_CONTINUE);
-    EXPECT_EQ(all.names, (std::vector<std::wstring>{L"Room", L"Table", L"Vase", L"Lamp", L"Camera"}));
+    EXPECT_EQ(all.names,
+              (std::vector<std::wstring>{L"Room", L"Table", L"Vase", L"Lamp", L"Camera"}));
 
     NameCollector skipping(L"Table");
     scene.EnumTree(&skipping);
@@ -62,7 +64,7 @@ TEST(SceneTree, VisitsEveryNodeOnceParentsFirst) {
 
     // A callback that deletes a node not yet visited: the walk skips it and goes on.
     class Deleter : public ITreeEnumProc {
-    public:
+      public:
         Deleter(Scene& scene, INode* victim) : scene_(scene), victim_(victim) {}
         int callback(INode* node) override {
             ++visits;
@@ -71,7 +73,7 @@ TEST(SceneTree, VisitsEveryNodeOnceParentsFirst) {
         }
         int visits = 0;
 
-    private:
+      private:
         Scene& scene_;
         INode* victim_;
     } deleter(scene, camera);
@@ -227,7 +229,8 @@ TEST(SceneRenderer, KindsClassNamesRequirementsAndBlocks) {
     const BlockID blocks[] = {10, 2, 15};
     const ParamID params[] = {83, 6, 170};
     const int values[] = {10, 0, 0};
-    for (int i = 0; i < 3; ++i) vray->GetParamBlockByID(blocks[i])->SetValue(params[i], 0, values[i]);
+    for (int i = 0; i < 3; ++i)
+        vray->GetParamBlockByID(blocks[i])->SetValue(params[i], 0, values[i]);
     ASSERT_EQ(scene.Records().size(), 3u);
     for (int i = 0; i < 3; ++i) {
         const auto& write = std::get<ParamWrite>(scene.Records()[i]);

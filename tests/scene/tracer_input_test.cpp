@@ -1,15 +1,17 @@
 // The scene as the ray tracer receives it.
+#include "standalone_host/scene/tracer_input.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "standalone_host/scene/scene_file.h"
-#include "standalone_host/scene/tracer_input.h"
 
 using namespace KorvoHost;
 
 TEST(TracerInput, PlacesMeshesAndLightsInTheWorld) {
-    const SceneLoadResult result = ParseSceneText(R"({
+    const SceneLoadResult result =
+        ParseSceneText(R"({
         "background": [0, 0, 1], "ambient": [0.2, 0.2, 0.2],
         "nodes": [
             {"name": "Shelf", "transform": {"position": [100, 0, 0], "rotation": [0, 0, 90]}},
@@ -22,7 +24,7 @@ TEST(TracerInput, PlacesMeshesAndLightsInTheWorld) {
             {"name": "Sun", "transform": {"rotation": [-90, 0, 0]}, "light": {"type": "directional"}},
             {"name": "Model", "mesh": {"type": "model", "file": "pyramid.obj"}}
         ]})",
-                                                  std::filesystem::path(KORVO_TEST_DATA) / "scene" / "x.json");
+                       std::filesystem::path(KORVO_TEST_DATA) / "scene" / "x.json");
     ASSERT_NE(result.scene, nullptr) << result.error;
     const TracerScene tracer = MakeTracerScene(*result.scene);
     EXPECT_EQ(tracer.background, (Rgb{0, 0, 1}));

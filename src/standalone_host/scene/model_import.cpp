@@ -1,10 +1,10 @@
 #include "standalone_host/scene/model_import.h"
 
-#include <assimp/Importer.hpp>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <assimp/Importer.hpp>
 #include <cstdint>
 #include <limits>
 
@@ -50,9 +50,9 @@ std::shared_ptr<const ImportedModel> ImportModel(const std::filesystem::path& fi
     std::vector<std::optional<Color>> meshColors;
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
         const aiMesh* mesh = scene->mMeshes[m];
-        const aiMaterial* material =
-            mesh->mMaterialIndex < scene->mNumMaterials ? scene->mMaterials[mesh->mMaterialIndex]
-                                                        : nullptr;
+        const aiMaterial* material = mesh->mMaterialIndex < scene->mNumMaterials
+                                         ? scene->mMaterials[mesh->mMaterialIndex]
+                                         : nullptr;
         meshColors.push_back(MaterialColor(material));
         anyColor = anyColor || meshColors.back().has_value();
         allHaveNormals = allHaveNormals && mesh->HasNormals();
@@ -78,7 +78,8 @@ std::shared_ptr<const ImportedModel> ImportModel(const std::filesystem::path& fi
             const aiFace& face = mesh->mFaces[f];
             if (face.mNumIndices != 3) continue;
             bool inRange = true;
-            for (unsigned k = 0; k < 3; ++k) inRange = inRange && face.mIndices[k] < mesh->mNumVertices;
+            for (unsigned k = 0; k < 3; ++k)
+                inRange = inRange && face.mIndices[k] < mesh->mNumVertices;
             if (!inRange) continue;
             for (unsigned k = 0; k < 3; ++k)
                 model->indices.push_back(static_cast<std::uint32_t>(first + face.mIndices[k]));

@@ -13,14 +13,22 @@ namespace {
 
 double MetresPerUnit(int unitType) {
     switch (unitType) {
-        case 0: return 0.0254;     // inches
-        case 1: return 0.3048;     // feet
-        case 2: return 1609.344;   // miles
-        case 3: return 0.001;      // millimetres
-        case 4: return 0.01;       // centimetres
-        case 5: return 1.0;        // metres
-        case 6: return 1000.0;     // kilometres
-        default: return 0.0;
+        case 0:
+            return 0.0254;  // inches
+        case 1:
+            return 0.3048;  // feet
+        case 2:
+            return 1609.344;  // miles
+        case 3:
+            return 0.001;  // millimetres
+        case 4:
+            return 0.01;  // centimetres
+        case 5:
+            return 1.0;  // metres
+        case 6:
+            return 1000.0;  // kilometres
+        default:
+            return 0.0;
     }
 }
 
@@ -28,10 +36,14 @@ double MetresPerUnit(int unitType) {
 std::wstring BaseName(Object* object) {
     if (!object) return L"Node";
     switch (UnwrapDerived(object)->SuperClassID()) {
-        case CAMERA_CLASS_ID: return L"Camera";
-        case HELPER_CLASS_ID: return L"Helper";
-        case LIGHT_CLASS_ID: return L"Light";
-        default: break;
+        case CAMERA_CLASS_ID:
+            return L"Camera";
+        case HELPER_CLASS_ID:
+            return L"Helper";
+        case LIGHT_CLASS_ID:
+            return L"Light";
+        default:
+            break;
     }
     MSTR name;
     UnwrapDerived(object)->GetClassName(name);
@@ -67,7 +79,7 @@ int Scene::EnumTree(ITreeEnumProc* proc, BOOL, BOOL) {
 
 std::vector<INode*> Scene::Nodes() {
     class Collector final : public ITreeEnumProc {
-    public:
+      public:
         int callback(INode* node) override {
             nodes.push_back(node);
             return TREE_CONTINUE;

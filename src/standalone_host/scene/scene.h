@@ -78,7 +78,7 @@ struct Notification {
 using SceneRecord = std::variant<ParamWrite, Notification>;
 
 class Scene final : public IScene {
-public:
+  public:
     // An empty scene in centimetres that was never saved, with no renderer yet.
     Scene();
     ~Scene() override;
@@ -162,7 +162,7 @@ public:
     // Nodes that look at `target`.
     std::vector<SceneNode*> CamerasLookingAt(const SceneNode& target) const;
 
-private:
+  private:
     std::wstring NumberedName(std::wstring_view base) const;
     bool NameTaken(std::wstring_view name) const;
 

@@ -53,8 +53,8 @@ Color ReadColor(const Json& value, const std::string& place) {
             std::sscanf(text.c_str() + 1, "%2x%2x%2x", &rgb[0], &rgb[1], &rgb[2]) == 3 &&
             text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos)
             return {rgb[0] / 255.0f, rgb[1] / 255.0f, rgb[2] / 255.0f};
-        throw SceneFileError(place, "expected a colour \"#rrggbb\" or [r, g, b], " +
-                                        Describe(value));
+        throw SceneFileError(place,
+                             "expected a colour \"#rrggbb\" or [r, g, b], " + Describe(value));
     }
     if (!value.is_array())
         throw SceneFileError(place,
@@ -74,7 +74,8 @@ Point3 ReadPoint(const Json& value, const std::string& place) {
 
 float ReadPositive(const Json& value, const std::string& place) {
     const float number = ReadFloat(value, place);
-    if (!(number > 0.0f)) throw SceneFileError(place, "must be greater than 0, found " + value.dump());
+    if (!(number > 0.0f))
+        throw SceneFileError(place, "must be greater than 0, found " + value.dump());
     return number;
 }
 
@@ -102,16 +103,18 @@ ULONG ReadClassIdWord(const Json& value, const std::string& place) {
             const unsigned long long word = std::stoull(digits, nullptr, hex ? 16 : 10);
             if (word <= 0xFFFFFFFFull) return static_cast<ULONG>(word);
         }
-        throw SceneFileError(place, "expected a 32-bit word such as \"0x73BAB286\", " +
-                                        Describe(value));
+        throw SceneFileError(place,
+                             "expected a 32-bit word such as \"0x73BAB286\", " + Describe(value));
     }
     return static_cast<ULONG>(ReadInteger(value, place, 0, 0xFFFFFFFFll));
 }
 
 Class_ID ReadClassId(const Json& value, const std::string& place) {
     if (!value.is_array() || value.size() != 2)
-        throw SceneFileError(place, "expected a class id of two words such as "
-                                    "[\"0x778103A1\", \"0x3B985164\"], " + Describe(value));
+        throw SceneFileError(place,
+                             "expected a class id of two words such as "
+                             "[\"0x778103A1\", \"0x3B985164\"], " +
+                                 Describe(value));
     return {ReadClassIdWord(value[0], place + "[0]"), ReadClassIdWord(value[1], place + "[1]")};
 }
 
@@ -126,7 +129,8 @@ short ReadShortKey(const std::string& key, const std::string& place, const char*
     if (used == 0 || used != key.size() || number < -32768 || number > 32767)
         throw SceneFileError(place, std::string("expected ") + what +
                                         " (a whole number from -32768 to 32767) as the key, "
-                                        "found \"" + key + "\"");
+                                        "found \"" +
+                                        key + "\"");
     return static_cast<short>(number);
 }
 
@@ -134,8 +138,10 @@ ParamValue ReadParamValue(const Json& value, const std::string& place) {
     if (value.is_number_integer())
         return static_cast<int>(ReadInteger(value, place, INT32_MIN, INT32_MAX));
     if (value.is_number_float()) return ReadFloat(value, place);
-    throw SceneFileError(place, "expected a number (whole for an integer parameter, with a "
-                                "fraction for a float one), " + Describe(value));
+    throw SceneFileError(place,
+                         "expected a number (whole for an integer parameter, with a "
+                         "fraction for a float one), " +
+                             Describe(value));
 }
 
 // { "block id": { "parameter id": value or [value per table index] } }
@@ -161,7 +167,8 @@ void ReadParamBlocks(const Json& value, const std::string& place, SceneObject<Ba
             for (std::size_t i = 0; i < param.value().size(); ++i) {
                 const Json& item = param.value()[i];
                 if (item.is_null()) continue;  // no value at this table index
-                target->Load(paramId, ReadParamValue(item, paramPlace + "[" + std::to_string(i) + "]"),
+                target->Load(paramId,
+                             ReadParamValue(item, paramPlace + "[" + std::to_string(i) + "]"),
                              static_cast<int>(i));
             }
         }
@@ -206,15 +213,18 @@ Matrix3 ComposeTransform(const Point3& position, const Point3& degrees, const Po
 
 Matrix3 ReadRows(const Json& value, const std::string& place) {
     if (!value.is_array() || value.size() != 4)
-        throw SceneFileError(place, "expected four rows of three numbers (X, Y and Z axes, then "
-                                    "the position), " + Describe(value));
+        throw SceneFileError(place,
+                             "expected four rows of three numbers (X, Y and Z axes, then "
+                             "the position), " +
+                                 Describe(value));
     Matrix3 m;
-    for (int i = 0; i < 4; ++i) m.SetRow(i, ReadPoint(value[i], place + "[" + std::to_string(i) + "]"));
+    for (int i = 0; i < 4; ++i)
+        m.SetRow(i, ReadPoint(value[i], place + "[" + std::to_string(i) + "]"));
     return m;
 }
 
 class SceneReader {
-public:
+  public:
     explicit SceneReader(const fs::path& file) : folder_(file.parent_path()) {}
 
     std::unique_ptr<Scene> Read(const Json& root) {
@@ -243,17 +253,17 @@ public:
         return std::move(scene_);
     }
 
-private:
+  private:
     void ReadRenderer(const Json& value) {
         if (value.is_string()) {
-            const auto type = static_cast<RendererType>(
-                ReadChoice(value, "renderer", "renderer", kRenderers));
+            const auto type =
+                static_cast<RendererType>(ReadChoice(value, "renderer", "renderer", kRenderers));
             scene_->SetCurrentRenderer(RendererClassId(type));
             return;
         }
         if (!value.is_object())
-            throw SceneFileError("renderer", "expected a renderer name (" + kRenderers[0] +
-                                                 ", " + kRenderers[1] + ", …) or an object, " +
+            throw SceneFileError("renderer", "expected a renderer name (" + kRenderers[0] + ", " +
+                                                 kRenderers[1] + ", …) or an object, " +
                                                  Describe(value));
         JsonObject renderer(value, "renderer");
         const Json* type = renderer.Find("type");
@@ -264,10 +274,9 @@ private:
             throw SceneFileError("renderer", "give either \"type\" or \"classId\", not both");
         if (!type && !classId)
             throw SceneFileError("renderer", "missing field \"type\" (or \"classId\")");
-        scene_->SetCurrentRenderer(
-            type ? RendererClassId(static_cast<RendererType>(
-                       ReadChoice(*type, "renderer.type", "renderer", kRenderers)))
-                 : ReadClassId(*classId, "renderer.classId"));
+        scene_->SetCurrentRenderer(type ? RendererClassId(static_cast<RendererType>(ReadChoice(
+                                              *type, "renderer.type", "renderer", kRenderers)))
+                                        : ReadClassId(*classId, "renderer.classId"));
         if (blocks) {
             auto& current = dynamic_cast<SceneRenderer&>(*scene_->CurrentRenderer(false));
             ReadParamBlocks(*blocks, "renderer.paramBlocks", current);
@@ -286,7 +295,8 @@ private:
         const Json* transform = entry.Find("transform");
         const Json* worldTransform = entry.Find("worldTransform");
         if (transform && worldTransform)
-            throw SceneFileError(place, "give either \"transform\" or \"worldTransform\", not both");
+            throw SceneFileError(place,
+                                 "give either \"transform\" or \"worldTransform\", not both");
         pending.transform = transform ? transform : worldTransform;
         pending.worldTransform = worldTransform != nullptr;
         pending.transformPlace = entry.PlaceOf(transform ? "transform" : "worldTransform");
@@ -310,10 +320,14 @@ private:
             const Json& body = *entry.Find(kind);
             const std::string bodyPlace = entry.PlaceOf(kind);
             const std::string_view k = kind;
-            if (k == "camera") object = ReadCamera(body, bodyPlace, pending, targetPosition);
-            else if (k == "helper") object = ReadHelper(body, bodyPlace);
-            else if (k == "mesh") object = ReadMesh(body, bodyPlace);
-            else object = ReadLight(body, bodyPlace);
+            if (k == "camera")
+                object = ReadCamera(body, bodyPlace, pending, targetPosition);
+            else if (k == "helper")
+                object = ReadHelper(body, bodyPlace);
+            else if (k == "mesh")
+                object = ReadMesh(body, bodyPlace);
+            else
+                object = ReadLight(body, bodyPlace);
         }
         if (derived && object)
             object = scene_->Adopt(std::make_unique<SceneDerivedObject>(*scene_, *object));
@@ -356,7 +370,7 @@ private:
                                      "with its transform's rotation");
             pending.roll = Radians(ReadFloat(*roll, camera.PlaceOf("roll")));
         }
-        const Class_ID id = classId ? ReadClassId(*classId, camera.PlaceOf("classId"))
+        const Class_ID id = classId  ? ReadClassId(*classId, camera.PlaceOf("classId"))
                             : target ? kTargetCameraClassId
                                      : kFreeCameraClassId;
         auto object = std::make_unique<SceneCamera>(*scene_, id);
@@ -365,7 +379,8 @@ private:
             if (!(degrees > 0.0f && degrees < 180.0f))
                 throw SceneFileError(camera.PlaceOf("fov"),
                                      "the field of view goes from 0 to 180 degrees (both "
-                                     "excluded), found " + fov->dump());
+                                     "excluded), found " +
+                                         fov->dump());
             object->SetFOV(0, Radians(degrees));
         }
         if (ortho) object->SetOrtho(ReadBool(*ortho, camera.PlaceOf("ortho")));
@@ -550,8 +565,9 @@ private:
             const std::string& place = pending.transformPlace;
             if (value.is_array()) {
                 if (pending.roll)
-                    throw SceneFileError(place, "a camera given four rows takes its roll from "
-                                                "them; leave out camera.roll");
+                    throw SceneFileError(place,
+                                         "a camera given four rows takes its roll from "
+                                         "them; leave out camera.roll");
                 const Matrix3 rows = ReadRows(value, place);
                 if (pending.worldTransform || (lookAt && node.Parent()->IsRoot()))
                     node.SetNodeTM(0, rows);
@@ -562,7 +578,8 @@ private:
             } else {
                 JsonObject parts(value, place);
                 Point3 position, rotation, scale{1.0f, 1.0f, 1.0f};
-                if (const Json* p = parts.Find("position")) position = ReadPoint(*p, parts.PlaceOf("position"));
+                if (const Json* p = parts.Find("position"))
+                    position = ReadPoint(*p, parts.PlaceOf("position"));
                 if (const Json* r = parts.Find("rotation")) {
                     if (lookAt)
                         throw SceneFileError(parts.PlaceOf("rotation"),
@@ -641,8 +658,8 @@ SceneLoadResult LoadSceneFile(const std::filesystem::path& file) {
     std::ostringstream text;
     if (in) text << in.rdbuf();
     if (!in) {
-        result.error = Located(file, "", std::string("cannot read the scene file: ") +
-                                             std::strerror(errno));
+        result.error =
+            Located(file, "", std::string("cannot read the scene file: ") + std::strerror(errno));
         return result;
     }
     result = ParseSceneText(text.str(), file);

@@ -11,8 +11,8 @@ namespace KorvoHost::SceneFileTerms {
 
 // In the order of SystemUnit; the British spellings follow and are read too.
 inline const std::vector<std::string> kUnits = {
-    "inches", "feet", "miles", "millimeters", "centimeters", "meters", "kilometers",
-    "millimetres", "centimetres", "metres", "kilometres"};
+    "inches",     "feet",        "miles",       "millimeters", "centimeters", "meters",
+    "kilometers", "millimetres", "centimetres", "metres",      "kilometres"};
 inline SystemUnit UnitAt(std::size_t index) {
     static const SystemUnit british[] = {SystemUnit::Millimeters, SystemUnit::Centimeters,
                                          SystemUnit::Meters, SystemUnit::Kilometers};

@@ -66,7 +66,7 @@ Json ParamBlocksJson(const SceneObject<Base>& object) {
 }
 
 class SceneWriter {
-public:
+  public:
     SceneWriter(Scene& scene, const fs::path& file) : scene_(scene), folder_(file.parent_path()) {
         std::vector<INode*> nodes = scene_.Nodes();
         for (INode* node : nodes) {
@@ -91,7 +91,7 @@ public:
         return root;
     }
 
-private:
+  private:
     Json RendererJson(SceneRenderer& renderer) {
         const Class_ID id = renderer.ClassID();
         const RendererType type = renderer.Type();

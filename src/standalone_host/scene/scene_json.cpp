@@ -13,7 +13,7 @@ namespace {
 // Builds the document from parser events so that a key given twice in one object is caught
 // (nlohmann's own parser keeps the last one silently).
 class StrictBuilder {
-public:
+  public:
     using number_integer_t = Json::number_integer_t;
     using number_unsigned_t = Json::number_unsigned_t;
     using number_float_t = Json::number_float_t;
@@ -46,8 +46,8 @@ public:
         syntax_ = JsonSyntaxError{};
         // Lines and columns of the byte before `position`, where the bad token ends.
         const std::size_t at = std::min(position > 0 ? position - 1 : 0, text_.size());
-        syntax_->line = 1 + static_cast<std::size_t>(
-                                std::count(text_.begin(), text_.begin() + at, '\n'));
+        syntax_->line =
+            1 + static_cast<std::size_t>(std::count(text_.begin(), text_.begin() + at, '\n'));
         const std::size_t newline = at == 0 ? std::string_view::npos : text_.rfind('\n', at - 1);
         syntax_->column = newline == std::string_view::npos ? at + 1 : at - newline;
         std::string message = ex.what();
@@ -60,7 +60,7 @@ public:
     std::optional<JsonSyntaxError> syntax_;
     std::optional<SceneFileError> duplicate_;
 
-private:
+  private:
     // Each open container keeps only its own step of the place ("nodes", "[3]"), so that deep
     // nesting costs memory in proportion to its depth.
     struct Open_ {
@@ -208,10 +208,14 @@ Json ParseStrictJson(std::string_view text) {
 
 std::string Describe(const Json& value) {
     switch (value.type()) {
-        case Json::value_t::null: return "found null";
-        case Json::value_t::object: return "found an object";
-        case Json::value_t::array: return "found an array";
-        default: break;
+        case Json::value_t::null:
+            return "found null";
+        case Json::value_t::object:
+            return "found an object";
+        case Json::value_t::array:
+            return "found an array";
+        default:
+            break;
     }
     // Only scalars are shown: dumping a container recurses as deep as it nests.
     std::string shown = value.dump();
@@ -236,7 +240,8 @@ std::string Suggest(std::string_view word, const std::vector<std::string>& candi
 
 JsonObject::JsonObject(const Json& value, std::string place)
     : value_(value), place_(std::move(place)) {
-    if (!value_.is_object()) throw SceneFileError(place_, "expected an object, " + Describe(value_));
+    if (!value_.is_object())
+        throw SceneFileError(place_, "expected an object, " + Describe(value_));
 }
 
 const Json* JsonObject::Find(std::string_view key) {
@@ -287,8 +292,7 @@ std::int64_t ReadInteger(const Json& value, const std::string& place, std::int64
     const std::string range = " from " + std::to_string(min) + " to " + std::to_string(max);
     if (!value.is_number_integer())
         throw SceneFileError(place, "expected a whole number" + range + ", " + Describe(value));
-    if (value.is_number_unsigned() &&
-        value.get<std::uint64_t>() > static_cast<std::uint64_t>(max))
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(max))
         throw SceneFileError(place, "expected a whole number" + range + ", " + Describe(value));
     const std::int64_t number = value.get<std::int64_t>();
     if (number < min || number > max)
@@ -309,8 +313,8 @@ const std::string& ReadString(const Json& value, const std::string& place) {
 
 std::vector<float> ReadFloats(const Json& value, const std::string& place, std::size_t count) {
     if (!value.is_array() || value.size() != count)
-        throw SceneFileError(place, "expected an array of " + std::to_string(count) +
-                                        " numbers, " + Describe(value));
+        throw SceneFileError(place, "expected an array of " + std::to_string(count) + " numbers, " +
+                                        Describe(value));
     std::vector<float> numbers;
     for (std::size_t i = 0; i < count; ++i)
         numbers.push_back(ReadFloat(value[i], place + "[" + std::to_string(i) + "]"));

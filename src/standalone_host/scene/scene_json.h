@@ -4,12 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace KorvoHost {
 
@@ -17,12 +16,12 @@ using Json = nlohmann::ordered_json;
 
 // A problem at a place in the file; the loader adds the file name.
 class SceneFileError : public std::runtime_error {
-public:
+  public:
     SceneFileError(std::string place, const std::string& problem)
         : std::runtime_error(problem), place_(std::move(place)) {}
     const std::string& Place() const { return place_; }
 
-private:
+  private:
     std::string place_;
 };
 
@@ -44,7 +43,7 @@ std::string Suggest(std::string_view word, const std::vector<std::string>& candi
 // Reads the fields of one JSON object, remembering which were asked for so that any other field
 // can be refused.
 class JsonObject {
-public:
+  public:
     // Throws when `value` is not an object.
     JsonObject(const Json& value, std::string place);
 
@@ -59,7 +58,7 @@ public:
     // Throws for the first field that was never asked for.
     void RejectUnknownFields() const;
 
-private:
+  private:
     const Json& value_;
     std::string place_;
     std::vector<std::string> known_;

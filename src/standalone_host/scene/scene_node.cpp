@@ -17,7 +17,7 @@ constexpr int kMaxEvaluationDepth = 2000;
 thread_local int evaluationDepth = 0;
 
 class EvaluationGuard {
-public:
+  public:
     EvaluationGuard(bool& flag) : flag_(flag) {
         flag_ = true;
         ++evaluationDepth;
@@ -29,7 +29,7 @@ public:
     EvaluationGuard(const EvaluationGuard&) = delete;
     EvaluationGuard& operator=(const EvaluationGuard&) = delete;
 
-private:
+  private:
     bool& flag_;
 };
 
@@ -195,9 +195,9 @@ void SceneNode::Delete(TimeValue, int keepChildPosition) {
     deleted_ = true;
 }
 
-RefResult SceneNode::NotifyDependents(const Interval& changeInt, PartID partID,
-                                      RefMessage message, SClass_ID sclass, BOOL propagate,
-                                      RefTargetHandle hTarg, NotifyDependentsOption option) {
+RefResult SceneNode::NotifyDependents(const Interval& changeInt, PartID partID, RefMessage message,
+                                      SClass_ID sclass, BOOL propagate, RefTargetHandle hTarg,
+                                      NotifyDependentsOption option) {
     return RecordNotification(scene_.RecordList(), this, changeInt, partID, message, sclass,
                               propagate, hTarg, option);
 }

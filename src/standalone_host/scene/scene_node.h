@@ -22,7 +22,7 @@
 namespace KorvoHost {
 
 class SceneNode final : public INode {
-public:
+  public:
     SceneNode(Scene& scene, std::wstring name, Object* object);
 
     Class_ID ClassID() override { return kNodeClassId; }
@@ -37,8 +37,7 @@ public:
     INode* GetTarget() override { return target_; }
     BOOL GetTargetTM(TimeValue t, Matrix3& tm) override;
     void Rotate(TimeValue t, const Matrix3& tmAxis, const AngAxis& val, BOOL localOrigin = FALSE,
-                BOOL affectKids = TRUE, int pivMode = PIV_NONE,
-                BOOL ignoreLocks = FALSE) override;
+                BOOL affectKids = TRUE, int pivMode = PIV_NONE, BOOL ignoreLocks = FALSE) override;
 
     Object* GetObjectRef() override { return object_; }
     // The object with derived objects evaluated away.
@@ -72,7 +71,7 @@ public:
     // The world transform depends on `other` (through parents and targets), or is `other`'s own.
     bool DependsOn(const SceneNode& other) const;
 
-private:
+  private:
     friend class Scene;
     struct Pin {
         Matrix3 world;

@@ -60,9 +60,9 @@ BOOL ParamBlock::GetValue(ParamID id, TimeValue, float& value, Interval& valid, 
     return TRUE;
 }
 
-RefResult ParamBlock::NotifyDependents(const Interval& changeInt, PartID partID,
-                                       RefMessage message, SClass_ID sclass, BOOL propagate,
-                                       RefTargetHandle hTarg, NotifyDependentsOption option) {
+RefResult ParamBlock::NotifyDependents(const Interval& changeInt, PartID partID, RefMessage message,
+                                       SClass_ID sclass, BOOL propagate, RefTargetHandle hTarg,
+                                       NotifyDependentsOption option) {
     return RecordNotification(records_, this, changeInt, partID, message, sclass, propagate, hTarg,
                               option);
 }
@@ -87,19 +87,27 @@ std::wstring CameraClassName(const Class_ID& classId) {
 
 std::wstring MeshClassName(const MeshShape& shape) {
     switch (shape.index()) {
-        case 0: return L"Box";
-        case 1: return L"Plane";
-        case 2: return L"Sphere";
-        default: return L"Mesh";
+        case 0:
+            return L"Box";
+        case 1:
+            return L"Plane";
+        case 2:
+            return L"Sphere";
+        default:
+            return L"Mesh";
     }
 }
 
 Class_ID MeshClassId(const MeshShape& shape) {
     switch (shape.index()) {
-        case 0: return kBoxClassId;
-        case 1: return kPlaneClassId;
-        case 2: return kSphereClassId;
-        default: return kModelMeshClassId;
+        case 0:
+            return kBoxClassId;
+        case 1:
+            return kPlaneClassId;
+        case 2:
+            return kSphereClassId;
+        default:
+            return kModelMeshClassId;
     }
 }
 }  // namespace
@@ -121,8 +129,7 @@ float SceneCamera::GetFOV(TimeValue, Interval* valid) {
     return fov_;
 }
 
-SceneHelper::SceneHelper(Scene& scene, Class_ID classId)
-    : SceneObject(scene, classId, L"Helper") {
+SceneHelper::SceneHelper(Scene& scene, Class_ID classId) : SceneObject(scene, classId, L"Helper") {
     AddParamBlock(0);
 }
 
@@ -174,22 +181,32 @@ RendererType RendererTypeOf(const Class_ID& classId) {
 
 Class_ID RendererClassId(RendererType type) {
     switch (type) {
-        case RendererType::VRay: return kVRayRendererClassId;
-        case RendererType::VRayRT: return kVRayRTRendererClassId;
-        case RendererType::MentalRay: return kMentalRayRendererClassId;
-        case RendererType::Arnold: return kArnoldRendererClassId;
-        case RendererType::Scanline: break;
+        case RendererType::VRay:
+            return kVRayRendererClassId;
+        case RendererType::VRayRT:
+            return kVRayRTRendererClassId;
+        case RendererType::MentalRay:
+            return kMentalRayRendererClassId;
+        case RendererType::Arnold:
+            return kArnoldRendererClassId;
+        case RendererType::Scanline:
+            break;
     }
     return kScanlineRendererClassId;
 }
 
 const wchar_t* RendererClassName(RendererType type) {
     switch (type) {
-        case RendererType::VRay: return L"V-Ray";
-        case RendererType::VRayRT: return L"V-Ray RT";
-        case RendererType::MentalRay: return L"mental ray";
-        case RendererType::Arnold: return L"Arnold";
-        case RendererType::Scanline: break;
+        case RendererType::VRay:
+            return L"V-Ray";
+        case RendererType::VRayRT:
+            return L"V-Ray RT";
+        case RendererType::MentalRay:
+            return L"mental ray";
+        case RendererType::Arnold:
+            return L"Arnold";
+        case RendererType::Scanline:
+            break;
     }
     return L"Default Scanline";
 }

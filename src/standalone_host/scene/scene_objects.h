@@ -23,7 +23,7 @@ using ParamValue = std::variant<int, float>;
 
 // Values by parameter id (and table index). Any id accepts a write of either type.
 class ParamBlock final : public IParamBlock2 {
-public:
+  public:
     ParamBlock(std::vector<SceneRecord>& records, ReferenceTarget& owner, BlockID id)
         : records_(records), owner_(owner), id_(id) {}
 
@@ -49,7 +49,7 @@ public:
     const std::map<std::pair<ParamID, int>, ParamValue>& Values() const { return values_; }
     void Load(ParamID id, ParamValue value, int tabIndex = 0) { values_[{id, tabIndex}] = value; }
 
-private:
+  private:
     BOOL Write(ParamID id, int tabIndex, ParamValue value);
 
     std::vector<SceneRecord>& records_;
@@ -66,7 +66,7 @@ RefResult RecordNotification(std::vector<SceneRecord>& records, ReferenceTarget*
 // What every scene object shares: a class id, a class name, parameter blocks and recording.
 template <class Base>
 class SceneObject : public Base {
-public:
+  public:
     SceneObject(Scene& scene, Class_ID classId, std::wstring className)
         : scene_(scene), classId_(classId), className_(std::move(className)) {}
 
@@ -96,7 +96,7 @@ public:
     const std::vector<std::unique_ptr<ParamBlock>>& ParamBlocks() const { return blocks_; }
     Scene& OwnerScene() const { return scene_; }
 
-private:
+  private:
     Scene& scene_;
     Class_ID classId_;
     std::wstring className_;
@@ -106,7 +106,7 @@ private:
 // A camera of any class id; free and target cameras are the host's own classes. It always has
 // parameter block 0 for what a camera class of another maker keeps there.
 class SceneCamera final : public SceneObject<CameraObject> {
-public:
+  public:
     SceneCamera(Scene& scene, Class_ID classId);
 
     void SetOrtho(BOOL ortho) override { ortho_ = ortho != FALSE; }
@@ -115,14 +115,14 @@ public:
     void SetFOV(TimeValue t, float fov) override;
     float GetFOV(TimeValue t, Interval* valid = nullptr) override;
 
-private:
+  private:
     float fov_ = 0.7853982f;  // 45 degrees
     bool ortho_ = false;
 };
 
 // A helper of any class id, with parameter block 0.
 class SceneHelper final : public SceneObject<Object> {
-public:
+  public:
     SceneHelper(Scene& scene, Class_ID classId);
     SClass_ID SuperClassID() override { return HELPER_CLASS_ID; }
 };
@@ -140,7 +140,7 @@ struct LightSettings {
 };
 
 class SceneLight final : public SceneObject<Object> {
-public:
+  public:
     SceneLight(Scene& scene, LightType type);
     SClass_ID SuperClassID() override { return LIGHT_CLASS_ID; }
     LightSettings settings;
@@ -172,7 +172,7 @@ struct ModelShape {
 using MeshShape = std::variant<BoxShape, PlaneShape, SphereShape, ModelShape>;
 
 class SceneMesh final : public SceneObject<Object> {
-public:
+  public:
     SceneMesh(Scene& scene, MeshShape shape);
     SClass_ID SuperClassID() override { return GEOMOBJECT_CLASS_ID; }
     MeshShape shape;
@@ -182,18 +182,18 @@ public:
 
 // A modifier stack's result over another object; it evaluates to that object.
 class SceneDerivedObject final : public SceneObject<IDerivedObject> {
-public:
+  public:
     SceneDerivedObject(Scene& scene, Object& base);
     Object* GetObjRef() override { return &base_; }
 
-private:
+  private:
     Object& base_;
 };
 
 // The scene's renderer of one class id. Blocks are made on first use, so every block id accepts
 // writes.
 class SceneRenderer final : public SceneObject<Renderer> {
-public:
+  public:
     SceneRenderer(Scene& scene, Class_ID classId);
     bool HasRequirement(Requirement requirement) override;
     IParamBlock2* GetParamBlockByID(BlockID id) override;

@@ -61,9 +61,8 @@ TracerScene MakeTracerScene(Scene& scene) {
                 out.pointLights.push_back({ToVec(world.GetTrans()), ToRgb(s.color), s.intensity,
                                            s.castShadows, s.falloff});
             else
-                out.directionalLights.push_back(
-                    {Normalize(ToVec(-world.GetRow(2))), ToRgb(s.color), s.intensity,
-                     s.castShadows});
+                out.directionalLights.push_back({Normalize(ToVec(-world.GetRow(2))), ToRgb(s.color),
+                                                 s.intensity, s.castShadows});
         }
     }
     return out;

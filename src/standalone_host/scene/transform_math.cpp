@@ -87,8 +87,7 @@ float RollTowards(const Matrix3& tm, const Point3& view) {
     return static_cast<float>(std::atan2(s, c));
 }
 
-Matrix3 RotatedTransform(const Matrix3& tm, const Point3& axis, float angle,
-                         const Point3& centre) {
+Matrix3 RotatedTransform(const Matrix3& tm, const Point3& axis, float angle, const Point3& centre) {
     const D3 u = Normalized(D3(axis));
     const D3 o(centre);
     if (!IsFinite(u) || Length(u) == 0.0 || !std::isfinite(angle) || !IsFinite(o)) return tm;
