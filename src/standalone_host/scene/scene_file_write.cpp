@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -164,13 +165,21 @@ class SceneWriter {
         } else if (const auto* sphere = std::get_if<SphereShape>(&mesh.shape)) {
             out["radius"] = Number(sphere->radius);
         } else {
-            const fs::path& file = std::get<ModelShape>(mesh.shape).file;
-            std::error_code ec;
-            fs::path relative = fs::relative(file, folder_, ec);
-            out["file"] = (ec || relative.empty() ? file : relative).generic_string();
+            out["file"] = ModelPath(std::get<ModelShape>(mesh.shape).file).generic_string();
         }
         if (mesh.color) out["color"] = Rgb(*mesh.color);
         return out;
+    }
+
+    // Relative to the scene file, unless that only climbs back from the root.
+    fs::path ModelPath(const fs::path& file) const {
+        std::error_code ec;
+        const fs::path relative = fs::relative(file, folder_, ec);
+        if (ec || relative.empty()) return file;
+        const auto climbs = std::count(relative.begin(), relative.end(), fs::path(".."));
+        const fs::path below = folder_.relative_path();
+        const auto depth = std::distance(below.begin(), below.end());
+        return climbs >= depth ? file : relative;
     }
 
     Json LightJson(const SceneLight& light) {

@@ -149,49 +149,61 @@ std::string FormatNumber(double value) {
 
 bool IsScalar(const Json& value) { return !value.is_object() && !value.is_array(); }
 
-bool FitsOnOneLine(const Json& value) {
-    if (!value.is_array()) return false;
-    return std::all_of(value.begin(), value.end(), [](const Json& item) {
-        return IsScalar(item) ||
-               (item.is_array() && std::all_of(item.begin(), item.end(), IsScalar));
-    });
+bool IsFlat(const Json& value) {
+    return IsScalar(value) ||
+           (!value.is_object() && std::all_of(value.begin(), value.end(), IsScalar));
 }
 
-void Format(const Json& value, int indent, std::string& out) {
+// Containers of scalars and flat arrays can go on one line.
+bool IsShallow(const Json& value) {
+    return !IsScalar(value) && std::all_of(value.begin(), value.end(), IsFlat);
+}
+
+void Format(const Json& value, int indent, std::size_t column, std::string& out);
+
+std::string OneLine(const Json& value) {
+    std::string out(1, value.is_array() ? '[' : '{');
+    for (auto it = value.begin(); it != value.end(); ++it) {
+        if (it != value.begin()) out += ", ";
+        if (value.is_object()) out += Json(it.key()).dump() + ": ";
+        Format(*it, 0, 0, out);
+    }
+    out += value.is_array() ? ']' : '}';
+    return out;
+}
+
+// `column` is where the value starts on its line; objects go on one line when they fit in 100.
+void Format(const Json& value, int indent, std::size_t column, std::string& out) {
     const std::string pad(static_cast<std::size_t>(indent) * 2, ' ');
     const std::string inner(static_cast<std::size_t>(indent + 1) * 2, ' ');
     if (value.is_number_float()) {
         out += FormatNumber(value.get<double>());
-    } else if (IsScalar(value)) {
-        out += value.dump();
-    } else if (value.empty()) {
-        out += value.is_array() ? "[]" : "{}";
-    } else if (FitsOnOneLine(value)) {
-        out += '[';
-        bool first = true;
-        for (const Json& item : value) {
-            if (!first) out += ", ";
-            first = false;
-            Format(item, indent + 1, out);
-        }
-        out += ']';
-    } else if (value.is_array()) {
-        out += "[\n";
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            out += inner;
-            Format(*it, indent + 1, out);
-            out += std::next(it) == value.end() ? "\n" : ",\n";
-        }
-        out += pad + ']';
-    } else {
-        out += "{\n";
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            out += inner + Json(it.key()).dump() + ": ";
-            Format(it.value(), indent + 1, out);
-            out += std::next(it) == value.end() ? "\n" : ",\n";
-        }
-        out += pad + '}';
+        return;
     }
+    if (IsScalar(value)) {
+        out += value.dump();
+        return;
+    }
+    if (value.empty()) {
+        out += value.is_array() ? "[]" : "{}";
+        return;
+    }
+    if (IsShallow(value)) {
+        const std::string line = OneLine(value);
+        if (value.is_array() || column + line.size() <= 100) {
+            out += line;
+            return;
+        }
+    }
+    out += value.is_array() ? "[\n" : "{\n";
+    for (auto it = value.begin(); it != value.end(); ++it) {
+        std::string lead = inner;
+        if (value.is_object()) lead += Json(it.key()).dump() + ": ";
+        out += lead;
+        Format(*it, indent + 1, lead.size(), out);
+        out += std::next(it) == value.end() ? "\n" : ",\n";
+    }
+    out += pad + (value.is_array() ? ']' : '}');
 }
 
 }  // namespace
@@ -335,7 +347,7 @@ std::size_t ReadChoice(const Json& value, const std::string& place, std::string_
 
 std::string FormatJson(const Json& value) {
     std::string out;
-    Format(value, 0, out);
+    Format(value, 0, 0, out);
     out += '\n';
     return out;
 }
