@@ -11,14 +11,22 @@
 volatile uint64_t bytesSeen = 0;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Korvo::PngImage image;
-    uint64_t touched = 0;
-    const Korvo::PngRowSink onRow = [&](uint32_t row, std::span<const uint8_t> bytes) {
-        if (row >= image.height || bytes.size() > Korvo::PngRowStride(image)) __builtin_trap();
-        for (uint8_t b : bytes) touched += b;  // every byte handed out must be readable
-    };
-    Korvo::DecodePngInto({data, size}, image, onRow);
+    const std::span<const uint8_t> file(data, size);
+    // Row by row, as the stitcher reads faces.
+    Korvo::PngRowReader reader(file);
+    const uint64_t stride = Korvo::PngRowStride(reader.header());
+    uint64_t rows = 0, touched = 0;
+    for (auto row = reader.NextRow(); !row.empty(); row = reader.NextRow()) {
+        if (++rows > reader.header().height || row.size() > stride) __builtin_trap();
+        for (uint8_t b : row) touched += b;  // every byte handed out must be readable
+    }
+    reader.Finish();
+    // Whole, as ReadPngFile does; the same rows must come out.
+    const Korvo::PngImage image = Korvo::DecodePng(file);
     if (image.scanlines.size() > Korvo::PngRowStride(image) * image.height) __builtin_trap();
+    if (image.error != reader.error() || image.scanlines.empty() != (reader.damaged() || rows == 0)) {
+        __builtin_trap();
+    }
     bytesSeen = bytesSeen + touched;
     return 0;
 }

@@ -181,20 +181,8 @@ Layout MakeLayout(int width, int height, JpegSubsampling subsampling) {
 
 // ---- Stage 1: pixels to quantised coefficients -------------------------------------------------
 
-// Everything the transform of one MCU row reads; the sample planes are its own workspace.
-struct TransformInput {
-    const uint8_t* pixels;
-    int width;
-    int height;
-    int channels;
-    JpegSubsampling subsampling;
-    const Layout* layout;
-    const Quantizer* quant[2];  // luminance, chrominance
-    const Kernels* kernels;
-};
-
-// Sample planes of one MCU row at full resolution and, for chroma, downsampled; and where each
-// block of the row takes its samples from, in coding order.
+// Sample planes of one band at full resolution and, for chroma, downsampled; and where each
+// block of the band takes its samples from, in coding order.
 struct Planes {
     int stride = 0;
     std::vector<uint8_t> y, cb, cr;
@@ -202,13 +190,12 @@ struct Planes {
     std::vector<uint8_t> cbDown, crDown;
     std::vector<BlockSource> blocks;
 
-    explicit Planes(const TransformInput& in) {
-        const Layout& layout = *in.layout;
+    Planes(const Layout& layout, JpegSubsampling subsampling) {
         stride = layout.PaddedWidth();
         const size_t size = size_t(stride) * layout.mcuHeight;
         y.resize(size);
         const bool colour = layout.components == 3;
-        const bool downsampled = colour && in.subsampling != JpegSubsampling::H1V1;
+        const bool downsampled = colour && subsampling != JpegSubsampling::H1V1;
         if (colour) {
             // Grey input keeps its chroma at the neutral value throughout.
             cb.assign(size, 128);
@@ -242,19 +229,32 @@ struct Planes {
     }
 };
 
+// What the transform of a band reads besides its pixels.
+struct TransformSetup {
+    int width;
+    int height;
+    int channels;
+    JpegSubsampling subsampling;
+    Layout layout;
+    Quantizer quant[2];  // luminance, chrominance
+    const Kernels* kernels;
+};
+
 void PadRow(uint8_t* row, int width, int stride) {
     std::memset(row + width, row[width - 1], size_t(stride - width));
 }
 
-// Fills `out` with the quantised blocks of one MCU row, in coding order.
-void TransformMcuRow(const TransformInput& in, int mcuRow, Planes& planes, int16_t* out) {
-    const Layout& layout = *in.layout;
+// Fills `out` with the quantised blocks of one band, in coding order.
+void TransformBand(const TransformSetup& in, int band, const uint8_t* rows, size_t rowStride,
+                   Planes& planes, int16_t* out) {
+    const Layout& layout = in.layout;
     const Kernels& kernels = *in.kernels;
     const bool colour = layout.components == 3;
+    const int firstRow = band * layout.mcuHeight;
     for (int r = 0; r < layout.mcuHeight; ++r) {
         // Rows below the image repeat its last row.
-        const int sourceRow = std::min(mcuRow * layout.mcuHeight + r, in.height - 1);
-        const uint8_t* src = in.pixels + size_t(sourceRow) * in.width * in.channels;
+        const int sourceRow = std::min(firstRow + r, in.height - 1);
+        const uint8_t* src = rows + size_t(sourceRow - firstRow) * rowStride;
         const size_t at = size_t(r) * planes.stride;
         uint8_t* y = planes.y.data() + at;
         if (in.channels == 1) {
@@ -287,7 +287,8 @@ void TransformMcuRow(const TransformInput& in, int mcuRow, Planes& planes, int16
             }
         }
     }
-    kernels.transformBlocks(planes.blocks.data(), planes.blocks.size(), in.quant, out);
+    const Quantizer* const tables[2] = {&in.quant[0], &in.quant[1]};
+    kernels.transformBlocks(planes.blocks.data(), planes.blocks.size(), tables, out);
 }
 
 // ---- Stage 2: entropy coding ---------------------------------------------------------------
@@ -529,71 +530,55 @@ KORVO_INLINE void CountBlock(const int16_t* zigzag, int& lastDc, SymbolCounts& c
 
 // ---- Running the two stages ----------------------------------------------------------------
 
-// Runs the transform of every MCU row and hands each row's blocks, in order, to `consume`, which
-// answers false to stop. With a second core the transform runs one thread ahead of the consumer.
-class McuRowPipeline {
-public:
-    explicit McuRowPipeline(const TransformInput& in) : in_(in) {}
-
-    template <typename Consume>
-    void Run(Consume&& consume) {
-        const Layout& layout = *in_.layout;
-        const size_t rowCoefficients = layout.CoefficientsPerRow();
-        const bool threaded = layout.mcuRows >= 4 && std::thread::hardware_concurrency() >= 2;
-        if (!threaded) {
-            Planes planes(in_);
-            std::vector<int16_t> blocks(rowCoefficients);
-            for (int row = 0; row < layout.mcuRows; ++row) {
-                TransformMcuRow(in_, row, planes, blocks.data());
-                if (!consume(blocks.data())) return;
-            }
-            return;
+// Transforms every band and hands each band's blocks, in order, to `consume`, which answers false
+// to stop. With a second core the transform runs up to kSlots bands ahead, on its own thread.
+template <typename Transform, typename Consume>
+void RunBands(int bands, size_t bandCoefficients, Transform&& transform, Consume&& consume) {
+    constexpr int kSlots = 4;
+    if (bands < 4 || std::thread::hardware_concurrency() < 2) {
+        std::vector<int16_t> blocks(bandCoefficients);
+        for (int band = 0; band < bands; ++band) {
+            transform(band, blocks.data());
+            if (!consume(blocks.data())) return;
         }
-
-        // A ring of slots: the worker fills slot row % kSlots once the consumer has freed it.
-        std::vector<int16_t> slots(rowCoefficients * kSlots);
-        Planes planes(in_);
-        std::jthread worker([&] {
-            for (int row = 0; row < layout.mcuRows; ++row) {
-                {
-                    std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] { return stop_ || row - consumed_ < kSlots; });
-                    if (stop_) return;
-                }
-                TransformMcuRow(in_, row, planes, slots.data() + (row % kSlots) * rowCoefficients);
-                {
-                    std::lock_guard lock(mutex_);
-                    produced_ = row + 1;
-                }
-                changed_.notify_all();
-            }
-        });
-        for (int row = 0; row < layout.mcuRows; ++row) {
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] { return produced_ > row; });
-            }
-            const bool more = consume(slots.data() + (row % kSlots) * rowCoefficients);
-            {
-                std::lock_guard lock(mutex_);
-                consumed_ = row + 1;
-                if (!more) stop_ = true;
-            }
-            changed_.notify_all();
-            if (!more) return;
-        }
+        return;
     }
-
-private:
-    static constexpr int kSlots = 4;
-
-    const TransformInput& in_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int produced_ = 0;
-    int consumed_ = 0;
-    bool stop_ = false;
-};
+    std::vector<int16_t> slots(bandCoefficients * kSlots);
+    const auto slot = [&](int band) { return slots.data() + (band % kSlots) * bandCoefficients; };
+    std::mutex mutex;
+    std::condition_variable changed;
+    int produced = 0, consumed = 0;
+    bool stop = false;
+    std::jthread worker([&] {
+        for (int band = 0; band < bands; ++band) {
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || band - consumed < kSlots; });
+                if (stop) return;
+            }
+            transform(band, slot(band));
+            {
+                std::lock_guard lock(mutex);
+                produced = band + 1;
+            }
+            changed.notify_all();
+        }
+    });
+    for (int band = 0; band < bands; ++band) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return produced > band; });
+        }
+        const bool more = consume(slot(band));
+        {
+            std::lock_guard lock(mutex);
+            consumed = band + 1;
+            stop = !more;
+        }
+        changed.notify_all();
+        if (!more) return;
+    }
+}
 
 // ---- Headers -------------------------------------------------------------------------------
 
@@ -679,71 +664,155 @@ std::vector<uint8_t> MakeHeaders(int width, int height, const Layout& layout,
     return h.bytes();
 }
 
-bool ParamsAccepted(int width, int height, int channels, const uint8_t* pixels,
-                    const JpegParams& params) {
+bool ParamsAccepted(int width, int height, int channels, const JpegParams& params) {
     const auto subsampling = static_cast<int32_t>(params.subsampling);
     return width >= 1 && height >= 1 && width <= kMaxDimension && height <= kMaxDimension &&
-           (channels == 1 || channels == 3 || channels == 4) && pixels != nullptr &&
-           params.quality >= 1 && params.quality <= 100 && subsampling >= 0 && subsampling <= 3;
+           (channels == 1 || channels == 3 || channels == 4) && params.quality >= 1 &&
+           params.quality <= 100 && subsampling >= 0 && subsampling <= 3;
 }
 
 }  // namespace
 
+// ---- Band encoder ----------------------------------------------------------------------------
+
+struct JpegBandEncoder::State {
+    bool accepted = false;
+    TransformSetup setup{};
+    Tables tables{};
+    HuffmanCodes dcCodes[2], acCodes[2];
+    ComponentCodes componentCodes[3]{};
+    int lastDc[3] = {};
+    SymbolCounts counts[2];
+    int countedDc[3] = {};
+    EncodeFunction encode = PickEncode();
+    std::unique_ptr<EntropyWriter> writer;
+
+    void BuildCodes() {
+        for (int t = 0; t < 2; ++t) {
+            dcCodes[t] = Korvo::BuildCodes(tables.dc[t]);
+            acCodes[t] = Korvo::BuildCodes(tables.ac[t]);
+        }
+        componentCodes[0] = {&dcCodes[0], &acCodes[0]};
+        componentCodes[1] = componentCodes[2] = {&dcCodes[1], &acCodes[1]};
+    }
+};
+
+struct JpegBandEncoder::Workspace::Planes : Korvo::Planes {
+    using Korvo::Planes::Planes;
+};
+
+JpegBandEncoder::JpegBandEncoder(jpge::output_stream& stream, int width, int height,
+                                 int channels, const JpegParams& params)
+    : state_(std::make_unique<State>()) {
+    State& s = *state_;
+    if (!ParamsAccepted(width, height, channels, params)) return;
+    s.accepted = true;
+    s.tables.quant[0] = ScaleTable(kLuminanceQuant, params.quality);
+    s.tables.quant[1] = params.noChromaDiscrimination
+                            ? s.tables.quant[0]
+                            : ScaleTable(kChrominanceQuant, params.quality);
+    s.tables.dc[0] = kLuminanceDc;
+    s.tables.ac[0] = kLuminanceAc;
+    s.tables.dc[1] = kChrominanceDc;
+    s.tables.ac[1] = kChrominanceAc;
+    s.setup = {width,
+               height,
+               channels,
+               params.subsampling,
+               MakeLayout(width, height, params.subsampling),
+               {MakeQuantizer(s.tables.quant[0]), MakeQuantizer(s.tables.quant[1])},
+               &FastKernels()};
+    s.BuildCodes();
+    s.writer = std::make_unique<EntropyWriter>(stream);
+}
+
+JpegBandEncoder::~JpegBandEncoder() = default;
+
+bool JpegBandEncoder::accepted() const { return state_->accepted; }
+int JpegBandEncoder::bandRows() const { return state_->setup.layout.mcuHeight; }
+int JpegBandEncoder::bandCount() const { return state_->setup.layout.mcuRows; }
+size_t JpegBandEncoder::bandCoefficients() const {
+    return state_->setup.layout.CoefficientsPerRow();
+}
+
+JpegBandEncoder::Workspace::Workspace(const JpegBandEncoder& encoder)
+    : planes_(std::make_unique<Planes>(encoder.state_->setup.layout,
+                                       encoder.state_->setup.subsampling)) {}
+JpegBandEncoder::Workspace::~Workspace() = default;
+
+void JpegBandEncoder::Transform(int band, const uint8_t* rows, size_t stride,
+                                Workspace& workspace, int16_t* coefficients) const {
+    TransformBand(state_->setup, band, rows, stride, *workspace.planes_, coefficients);
+}
+
+void JpegBandEncoder::CountSymbols(const int16_t* coefficients) {
+    State& s = *state_;
+    const Layout& layout = s.setup.layout;
+    const size_t blocks = size_t(layout.mcusAcross) * layout.blocksPerMcu;
+    for (size_t b = 0; b < blocks; ++b) {
+        const int component = layout.blockComponent[b % layout.blocksPerMcu];
+        CountBlock(coefficients + 64 * b, s.countedDc[component], s.counts[component != 0]);
+    }
+}
+
+void JpegBandEncoder::FitTables() {
+    State& s = *state_;
+    for (int t = 0; t < (s.setup.layout.components == 1 ? 1 : 2); ++t) {
+        s.tables.dc[t] = BuildOptimalSpec(s.counts[t].dc);
+        s.tables.ac[t] = BuildOptimalSpec(s.counts[t].ac);
+    }
+    s.BuildCodes();
+}
+
+bool JpegBandEncoder::WriteHeaders() {
+    State& s = *state_;
+    const std::vector<uint8_t> headers =
+        MakeHeaders(s.setup.width, s.setup.height, s.setup.layout, s.tables);
+    s.writer->WriteRaw(headers.data(), headers.size());
+    return s.writer->ok();
+}
+
+bool JpegBandEncoder::Encode(const int16_t* coefficients) {
+    State& s = *state_;
+    const RowCoding coding{&s.setup.layout, s.componentCodes, s.lastDc};
+    s.encode(coefficients, coding, *s.writer);
+    return s.writer->ok();
+}
+
+bool JpegBandEncoder::Finish() {
+    EntropyWriter& writer = *state_->writer;
+    writer.PadToByte();
+    const uint8_t eoi[2] = {0xFF, 0xD9};
+    writer.WriteRaw(eoi, sizeof eoi);
+    return writer.Flush();
+}
+
+// ---- One-call encoding -------------------------------------------------------------------------
+
 bool EncodeJpeg(jpge::output_stream& stream, int width, int height, int channels,
                 const uint8_t* pixels, const JpegParams& params) {
-    if (!ParamsAccepted(width, height, channels, pixels, params)) return false;
+    if (pixels == nullptr) return false;
     try {
-        const Layout layout = MakeLayout(width, height, params.subsampling);
-        Tables tables;
-        tables.quant[0] = ScaleTable(kLuminanceQuant, params.quality);
-        tables.quant[1] = params.noChromaDiscrimination
-                              ? tables.quant[0]
-                              : ScaleTable(kChrominanceQuant, params.quality);
-        const Quantizer quant[2] = {MakeQuantizer(tables.quant[0]),
-                                    MakeQuantizer(tables.quant[1])};
-        const TransformInput input{pixels,  width,   height,
-                                   channels, params.subsampling, &layout,
-                                   {&quant[0], &quant[1]}, &FastKernels()};
-        const size_t blocksPerRow = size_t(layout.mcusAcross) * layout.blocksPerMcu;
-
-        tables.dc[0] = kLuminanceDc;
-        tables.ac[0] = kLuminanceAc;
-        tables.dc[1] = kChrominanceDc;
-        tables.ac[1] = kChrominanceAc;
+        JpegBandEncoder encoder(stream, width, height, channels, params);
+        if (!encoder.accepted()) return false;
+        const size_t stride = size_t(width) * channels;
+        JpegBandEncoder::Workspace workspace(encoder);
+        const auto transform = [&](int band, int16_t* out) {
+            encoder.Transform(band, pixels + size_t(band) * encoder.bandRows() * stride, stride,
+                              workspace, out);
+        };
         if (params.twoPass) {
-            SymbolCounts counts[2];
-            int lastDc[3] = {};
-            McuRowPipeline(input).Run([&](const int16_t* blocks) {
-                for (size_t b = 0; b < blocksPerRow; ++b) {
-                    const int component = layout.blockComponent[b % layout.blocksPerMcu];
-                    CountBlock(blocks + 64 * b, lastDc[component], counts[component != 0]);
-                }
-                return true;
-            });
-            for (int t = 0; t < (layout.components == 1 ? 1 : 2); ++t) {
-                tables.dc[t] = BuildOptimalSpec(counts[t].dc);
-                tables.ac[t] = BuildOptimalSpec(counts[t].ac);
-            }
+            RunBands(encoder.bandCount(), encoder.bandCoefficients(), transform,
+                     [&](const int16_t* blocks) {
+                         encoder.CountSymbols(blocks);
+                         return true;
+                     });
+            encoder.FitTables();
         }
-        const HuffmanCodes dcCodes[2] = {BuildCodes(tables.dc[0]), BuildCodes(tables.dc[1])};
-        const HuffmanCodes acCodes[2] = {BuildCodes(tables.ac[0]), BuildCodes(tables.ac[1])};
-        const ComponentCodes componentCodes[3] = {
-            {&dcCodes[0], &acCodes[0]}, {&dcCodes[1], &acCodes[1]}, {&dcCodes[1], &acCodes[1]}};
-
-        auto writer = std::make_unique<EntropyWriter>(stream);
-        const std::vector<uint8_t> headers = MakeHeaders(width, height, layout, tables);
-        writer->WriteRaw(headers.data(), headers.size());
-        int lastDc[3] = {};
-        const RowCoding coding{&layout, componentCodes, lastDc};
-        const EncodeFunction encode = PickEncode();
-        McuRowPipeline(input).Run([&](const int16_t* blocks) {
-            encode(blocks, coding, *writer);
-            return writer->ok();
-        });
-        writer->PadToByte();
-        const uint8_t eoi[2] = {0xFF, 0xD9};
-        writer->WriteRaw(eoi, sizeof eoi);
-        return writer->Flush();
+        bool ok = encoder.WriteHeaders();
+        RunBands(encoder.bandCount(), encoder.bandCoefficients(), transform,
+                 [&](const int16_t* blocks) { return ok = ok && encoder.Encode(blocks); });
+        return encoder.Finish() && ok;
     } catch (const std::bad_alloc&) {
         return false;
     } catch (const std::system_error&) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "stitch/jpeg_streams.h"
 
@@ -31,5 +33,54 @@ bool WriteJpegFile(const char* fileName, int width, int height, int channels,
 // subsampling not 0 to 3), memory runs out, or the stream refuses a block.
 bool EncodeJpeg(jpge::output_stream& stream, int width, int height, int channels,
                 const uint8_t* pixels, const JpegParams& params);
+
+// Encodes an image handed over in bands of MCU rows, for callers that make the pixels as they
+// go. Transform may run on several threads at once, each with its own Workspace; Encode takes
+// every band's coefficients in order, one call at a time.
+class JpegBandEncoder {
+public:
+    // Nothing is written yet; accepted() tells whether the parameters are usable.
+    JpegBandEncoder(jpge::output_stream& stream, int width, int height, int channels,
+                    const JpegParams& params);
+    ~JpegBandEncoder();
+    JpegBandEncoder(const JpegBandEncoder&) = delete;
+    JpegBandEncoder& operator=(const JpegBandEncoder&) = delete;
+
+    bool accepted() const;
+    int bandRows() const;  // image rows per band: 8, or 16 for 4:2:0
+    int bandCount() const;
+    size_t bandCoefficients() const;  // int16 values per band
+
+    // Scratch memory of one transforming thread.
+    class Workspace {
+    public:
+        explicit Workspace(const JpegBandEncoder& encoder);
+        ~Workspace();
+
+    private:
+        friend class JpegBandEncoder;
+        struct Planes;
+        std::unique_ptr<Planes> planes_;
+    };
+
+    // Colour conversion, DCT and quantisation of band `band`, whose first image row is at
+    // `rows` with the next ones `stride` bytes apart. Rows below the image are not read.
+    void Transform(int band, const uint8_t* rows, size_t stride, Workspace& workspace,
+                   int16_t* coefficients) const;
+
+    // Fitted Huffman tables: count every band's symbols in order, then fit, then write headers.
+    void CountSymbols(const int16_t* coefficients);
+    void FitTables();
+
+    // SOI up to SOS; then every band in order; then Finish (padding, EOI). Each answers false
+    // once the stream has refused a block.
+    bool WriteHeaders();
+    bool Encode(const int16_t* coefficients);
+    bool Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace Korvo

@@ -45,22 +45,6 @@ PngError CheckBitDepth(uint8_t colorType, uint8_t bitDepth) {
     }
 }
 
-// A chunk whose framing fits in `left` bytes and whose CRC matches; null type otherwise.
-struct Chunk {
-    const uint8_t* type = nullptr;
-    const uint8_t* data = nullptr;
-    uint64_t length = 0;
-};
-
-Chunk ReadChunk(const uint8_t* at, uint64_t left) {
-    if (left < png::kChunkOverhead) return {};
-    // 64-bit sum: a length near 2^32 must not wrap around to a small one.
-    const uint64_t length = LoadBe32(at);
-    if (length + png::kChunkOverhead > left) return {};
-    if (png::ChunkCrc(at + 4, length) != LoadBe32(at + 8 + length)) return {};
-    return {at + 4, at + 8, length};
-}
-
 // ---- Unfiltering ---------------------------------------------------------------------------
 //
 // a is the byte bpp to the left, b the byte above, c the byte above-left; all are 0 where the
@@ -78,11 +62,11 @@ void UnfilterUp(uint8_t* row, const uint8_t* up, size_t n) {
 
 template <int Bpp>
 void UnfilterAverage(uint8_t* row, const uint8_t* up, size_t n) {
-    const size_t head = std::min<size_t>(Bpp, n);
     if (up == nullptr) {
         for (size_t i = Bpp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + (row[i - Bpp] >> 1));
         return;
     }
+    const size_t head = std::min<size_t>(Bpp, n);
     for (size_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (up[i] >> 1));
     for (size_t i = Bpp; i < n; ++i) {
         row[i] = static_cast<uint8_t>(row[i] + ((row[i - Bpp] + up[i]) >> 1));
@@ -141,149 +125,389 @@ bool UnfilterRow(uint8_t* row, const uint8_t* up, size_t bytes, uint32_t bpp) {
     return true;
 }
 
-// ---- Inflation -----------------------------------------------------------------------------
+// ---- Input -----------------------------------------------------------------------------------
 
-class Inflater {
+constexpr size_t kFileBlock = 64 * 1024;
+
+// The bytes of a PNG file in order: from memory, or from a file read in blocks.
+class ByteInput {
 public:
-    Inflater() { ready_ = inflateInit(&stream_) == Z_OK; }
-    ~Inflater() {
-        if (ready_) inflateEnd(&stream_);
-    }
-    Inflater(const Inflater&) = delete;
-    Inflater& operator=(const Inflater&) = delete;
+    explicit ByteInput(std::span<const uint8_t> bytes) : view_(bytes) {}
+    explicit ByteInput(std::FILE* file) : file_(file) {}
 
-    bool ready() const { return ready_; }
-    z_stream& stream() { return stream_; }
+    // Up to `max` bytes at the cursor, without copying; empty at the end of the input (a read
+    // error counts as the end). They stay valid until Peek is called past them.
+    std::span<const uint8_t> Peek(size_t max) {
+        if (at_ == view_.size() && file_ != nullptr) Refill();
+        return view_.subspan(at_, std::min(max, view_.size() - at_));
+    }
+
+    void Skip(size_t n) { at_ += n; }
+
+    // Copies up to n bytes; answers how many there were.
+    size_t Read(uint8_t* out, size_t n) {
+        size_t done = 0;
+        while (done < n) {
+            const auto piece = Peek(n - done);
+            if (piece.empty()) break;
+            std::memcpy(out + done, piece.data(), piece.size());
+            Skip(piece.size());
+            done += piece.size();
+        }
+        return done;
+    }
 
 private:
-    z_stream stream_{};
-    bool ready_ = false;
+    void Refill() {
+        if (buffer_.empty()) buffer_.resize(kFileBlock);
+        const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        view_ = {buffer_.data(), got};
+        at_ = 0;
+    }
+
+    std::span<const uint8_t> view_;
+    size_t at_ = 0;
+    std::FILE* file_ = nullptr;
+    std::vector<uint8_t> buffer_;
 };
 
-// Deflate expands at most 1032:1 (a 258-byte match per two bits); nothing valid is larger.
-constexpr uint64_t kMaxInflateRatio = 1032;
-// Output is produced in steps this large so that the new rows are unfiltered while in cache.
-constexpr size_t kInflateStep = 256 * 1024;
-
-// First size of the scanline buffer: large enough for a typical PNG's compression ratio, so that
-// an ordinary file needs one allocation, and never more than the image can hold.
-uint64_t FirstBufferSize(uint64_t compressed, uint64_t limit) {
-    uint64_t size = std::max<uint64_t>(16384, SaturatingMul(compressed, 4));
-    return std::min(size, limit);
-}
-
-// Walks through the inflated bytes as they arrive and unfilters every row that is complete.
-class RowUnfilterer {
-public:
-    RowUnfilterer(PngImage& image, const PngRowSink& onRow)
-        : image_(image),
-          onRow_(onRow),
-          stride_(PngRowStride(image)),
-          bpp_(PngPixelBytes(image)) {}
-
-    // `bytes` inflated so far, of which complete rows are unfiltered.
-    void Advance(uint64_t bytes) {
-        while (stride_ != 0 && next_ * stride_ + stride_ <= bytes) {
-            Finish(next_ * stride_, static_cast<size_t>(stride_));
-            ++next_;
-        }
-    }
-
-    // The data ended: a last row cut short is unfiltered as far as it goes.
-    void Complete(uint64_t bytes) {
-        Advance(bytes);
-        const uint64_t start = next_ * stride_;
-        if (bytes > start) Finish(start, static_cast<size_t>(bytes - start));
-    }
-
-    bool unknownFilter() const { return unknownFilter_; }
-
-private:
-    void Finish(uint64_t start, size_t length) {
-        uint8_t* row = image_.scanlines.data() + start;
-        const uint8_t* up = next_ == 0 ? nullptr : row - stride_;
-        if (!UnfilterRow(row, up, length, bpp_)) unknownFilter_ = true;
-        if (onRow_) onRow_(static_cast<uint32_t>(next_), {row, length});
-    }
-
-    PngImage& image_;
-    const PngRowSink& onRow_;
-    uint64_t stride_;
-    uint32_t bpp_;
-    uint64_t next_ = 0;
-    bool unknownFilter_ = false;
-};
-
-enum class InflateOutcome { Complete, Damaged, OutOfMemory };
-
-// Inflates the gathered zlib stream into image.scanlines, never past what the header allows.
-InflateOutcome InflateImageData(const PngChunkWalk& walk, PngImage& image,
-                                RowUnfilterer& rows) {
-    std::vector<uint8_t>& out = image.scanlines;
-    out.clear();
-    if (walk.imageDataBytes == 0) return InflateOutcome::Damaged;
-
-    // Height rows of one filter byte plus the row bytes: data past that is not part of the
-    // image, and a stream that claims more cannot make us allocate more.
-    const uint64_t limit =
-        std::min({SaturatingMul(image.height, PngRowStride(image)),
-                  SaturatingMul(walk.imageDataBytes, kMaxInflateRatio) + 1024,
-                  uint64_t{out.max_size()}});
-    if (limit == 0) return InflateOutcome::Damaged;
-
-    Inflater inflater;
-    if (!inflater.ready()) return InflateOutcome::OutOfMemory;
-    z_stream& z = inflater.stream();
-
-    uint64_t produced = 0;
-    size_t chunk = 0;
-    try {
-        const auto first = static_cast<size_t>(FirstBufferSize(walk.imageDataBytes, limit));
-        if (out.capacity() < first) out.reserve(first);
-        out.resize(first);
-        for (;;) {
-            if (z.avail_in == 0) {
-                // Out of chunks before the stream's end: the data was cut short.
-                if (chunk == walk.imageData.size()) return InflateOutcome::Damaged;
-                const std::span<const uint8_t> data = walk.imageData[chunk++];
-                z.next_in = const_cast<Bytef*>(data.data());
-                z.avail_in = static_cast<uInt>(data.size());  // chunk lengths fit 32 bits
-                continue;
-            }
-            if (produced == out.size() && out.size() < limit) {
-                // reserve first: resize alone may double the capacity past the limit.
-                const auto grown = static_cast<size_t>(std::min<uint64_t>(limit, out.size() * 2));
-                out.reserve(grown);
-                out.resize(grown);
-            }
-            const size_t room = out.size() - static_cast<size_t>(produced);
-            z.next_out = out.data() + produced;
-            z.avail_out = static_cast<uInt>(std::min(room, kInflateStep));
-            const uInt before = z.avail_out;
-            const int status = inflate(&z, Z_NO_FLUSH);
-            produced += before - z.avail_out;
-            rows.Advance(produced);
-            if (status == Z_STREAM_END) break;
-            if (status != Z_OK && status != Z_BUF_ERROR) return InflateOutcome::Damaged;
-            if (z.avail_in != 0 && z.avail_out == 0 && produced == limit) {
-                // zlib stops with input left only when it has more bytes to write: the stream
-                // holds more than the header allows. The image's rows are all here; keep them.
-                break;
-            }
-            if (status == Z_BUF_ERROR && z.avail_in != 0 && z.avail_out != 0) {
-                return InflateOutcome::Damaged;
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        out.clear();
-        return InflateOutcome::OutOfMemory;
-    }
-    out.resize(static_cast<size_t>(produced));
-    rows.Complete(produced);
-    return InflateOutcome::Complete;
-}
+// Rows are inflated this many at a time, so that they are unfiltered while in cache.
+constexpr uint64_t kWindowBytes = 128 * 1024;
 
 }  // namespace
+
+// ---- Decoder ---------------------------------------------------------------------------------
+//
+// The file is read once, front to back. The chunk walk stops at the first chunk that runs past
+// the end or fails its CRC; image data chunks feed the inflater as the rows are asked for. A
+// chunk is checked when its last byte has been read, so its data may already have gone into
+// rows: the walk would have stopped before it, leaving the stream without that data, so the
+// image counts as damaged.
+
+class PngRowReader::Decoder {
+public:
+    explicit Decoder(ByteInput input) : input_(std::move(input)) { ReadHeader(); }
+
+    ~Decoder() {
+        if (inflating_) inflateEnd(&z_);
+    }
+
+    const PngImage& header() const { return header_; }
+    bool damaged() const { return damaged_; }
+    bool outOfMemory() const { return outOfMemory_; }
+
+    PngError error() const {
+        if (damaged_ || !anyRows_) return PngError::ImageData;
+        if (unknownFilter_) return PngError::FilterType;
+        return walkError_;
+    }
+
+    std::span<const uint8_t> NextRow() {
+        if (read_ == rows_ && !Refill()) return {};
+        const uint64_t start = read_ * stride_;
+        const size_t length = static_cast<size_t>(std::min(stride_, filled_ - start));
+        ++read_;
+        return {window_.data() + start, length};
+    }
+
+    void Finish() {
+        // Rows nobody asked for still belong to the stream: damage there voids the image.
+        while (Refill()) {
+        }
+        if (!damaged_ && !streamEnded_ && inflating_ && produced_ == header_.height) {
+            // Every row is out: read the stream's end, with no room for more rows.
+            for (;;) {
+                if (z_.avail_in == 0 && !FeedInflater()) {
+                    damaged_ = true;  // ends before the inflater is done
+                    break;
+                }
+                uint8_t none;
+                z_.next_out = &none;
+                z_.avail_out = 0;
+                const int status = Inflate();
+                if (status == Z_STREAM_END) break;
+                if (status != Z_OK && status != Z_BUF_ERROR) {
+                    damaged_ = true;
+                    break;
+                }
+                // zlib stops with input left only when it has more bytes to write: the stream
+                // holds more than the header allows. The image's rows are all here.
+                if (z_.avail_in != 0) break;
+            }
+        }
+        if (inChunk_ && !CloseChunk() && chunkUsed_) damaged_ = true;
+        // The chunks after the image data: gamma, intent, and whether they are intact.
+        Walk();
+    }
+
+    // The rest of the walk, without inflation: image data is only checked.
+    PngError Walk() {
+        while (EnterImageData()) CloseChunk();
+        return walkError_;
+    }
+
+private:
+    // Signature and header chunk; the walk ends here on any fault.
+    void ReadHeader() {
+        uint8_t signature[8];
+        if (input_.Read(signature, 8) < 8 || std::memcmp(signature, png::kSignature, 8) != 0) {
+            return EndWalk(PngError::Signature);
+        }
+        uint8_t chunk[png::kChunkOverhead + png::kHeaderDataBytes];
+        // The header fields stand at fixed places: a header of any other length is damaged.
+        if (input_.Read(chunk, sizeof chunk) < sizeof chunk ||
+            LoadBe32(chunk) != png::kHeaderDataBytes || !png::IsType(chunk + 4, "IHDR") ||
+            png::ChunkCrc(chunk + 4, png::kHeaderDataBytes) != LoadBe32(chunk + 21)) {
+            return EndWalk(PngError::Header);
+        }
+        const uint8_t* data = chunk + 8;
+        header_.width = LoadBe32(data);
+        header_.height = LoadBe32(data + 4);
+        header_.bitDepth = data[8];
+        header_.colorType = data[9];
+        if (data[10] != 0) return EndWalk(PngError::CompressionMethod);
+        if (data[11] != 0) return EndWalk(PngError::FilterMethod);
+        if (data[12] != 0) return EndWalk(PngError::Interlaced);
+        if (const PngError depth = CheckBitDepth(header_.colorType, header_.bitDepth);
+            depth != PngError::None) {
+            return EndWalk(depth);
+        }
+        stride_ = PngRowStride(header_);
+        bpp_ = PngPixelBytes(header_);
+        // Whole rows per window, at least one.
+        windowRows_ = std::max<uint64_t>(1, kWindowBytes / stride_);
+    }
+
+    void EndWalk(PngError error) {
+        if (walkError_ == PngError::None) walkError_ = error;
+        walkEnded_ = true;
+    }
+
+    // Walks to the data of the next image data chunk, handling the chunks on the way. False
+    // once the walk has ended (IEND, end of file, or a damaged chunk).
+    bool EnterImageData() {
+        while (!walkEnded_) {
+            uint8_t head[8];
+            const size_t got = input_.Read(head, 8);
+            if (got == 0) {
+                walkEnded_ = true;  // the end of the file without IEND: no fault
+                return false;
+            }
+            if (got < 8) {
+                EndWalk(PngError::Chunk);
+                return false;
+            }
+            inChunk_ = true;
+            chunkLeft_ = LoadBe32(head);
+            chunkCrc_ = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
+            if (png::IsType(head + 4, "IDAT")) return true;
+
+            // Gamma and intent need their first data bytes; everything else is skipped.
+            const bool gamma = png::IsType(head + 4, "gAMA") && chunkLeft_ >= 4;
+            const bool intent = png::IsType(head + 4, "sRGB") && chunkLeft_ >= 1;
+            uint8_t first[4] = {};
+            size_t kept = 0;
+            while (chunkLeft_ > 0) {
+                const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+                if (piece.empty()) break;
+                const size_t keep = std::min(piece.size(), sizeof first - kept);
+                std::memcpy(first + kept, piece.data(), keep);
+                kept += keep;
+                TakeChunkBytes(piece.size());
+            }
+            if (!CloseChunk()) return false;
+            if (gamma) header_.gamma = LoadBe32(first);
+            if (intent) header_.renderingIntent = first[0];
+            if (png::IsType(head + 4, "IEND")) {
+                walkEnded_ = true;
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // Consumes n bytes of the current chunk's data, which Peek has just shown.
+    void TakeChunkBytes(size_t n) {
+        const auto bytes = input_.Peek(n);
+        chunkCrc_ = crc32(chunkCrc_, bytes.data(), static_cast<uInt>(n));
+        input_.Skip(n);
+        chunkLeft_ -= n;
+    }
+
+    // Reads the rest of the current chunk and its CRC; false (and the walk ends) when the chunk
+    // runs past the end of the file or fails its CRC.
+    bool CloseChunk() {
+        inChunk_ = false;
+        while (chunkLeft_ > 0) {
+            const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+            if (piece.empty()) break;
+            TakeChunkBytes(piece.size());
+        }
+        uint8_t crc[4];
+        if (chunkLeft_ > 0 || input_.Read(crc, 4) < 4 || LoadBe32(crc) != chunkCrc_) {
+            EndWalk(PngError::Chunk);
+            return false;
+        }
+        return true;
+    }
+
+    // Points the inflater at the next image data bytes. False when there are no more.
+    bool FeedInflater() {
+        for (;;) {
+            if (!inChunk_) {
+                if (!EnterImageData()) return false;
+                chunkUsed_ = false;
+            }
+            if (chunkLeft_ == 0) {
+                if (!CloseChunk()) {
+                    if (chunkUsed_) damaged_ = true;
+                    return false;
+                }
+                continue;
+            }
+            const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+            if (piece.empty()) {
+                EndWalk(PngError::Chunk);  // the chunk runs past the end of the file
+                if (chunkUsed_) damaged_ = true;
+                return false;
+            }
+            z_.next_in = const_cast<Bytef*>(piece.data());
+            z_.avail_in = static_cast<uInt>(piece.size());
+            return true;
+        }
+    }
+
+    // One inflate call; the input it took counts towards the chunk's CRC.
+    int Inflate() {
+        const uInt before = z_.avail_in;
+        const int status = inflate(&z_, Z_NO_FLUSH);
+        if (before != z_.avail_in) {
+            chunkUsed_ = true;
+            TakeChunkBytes(before - z_.avail_in);
+        }
+        if (status == Z_STREAM_END) streamEnded_ = true;
+        return status;
+    }
+
+    // Inflates and unfilters the next window of rows. False when no more rows come.
+    bool Refill() {
+        // No stride: the header was refused, and no rows come.
+        if (damaged_ || streamEnded_ || produced_ >= header_.height || stride_ == 0) return false;
+        if (!inflating_) {
+            if (inflateInit(&z_) != Z_OK) {
+                damaged_ = outOfMemory_ = true;
+                return false;
+            }
+            inflating_ = true;
+        }
+        // The last row of the window becomes the row above the next window's first row.
+        if (rows_ > 0) {
+            std::memcpy(above_.data(), window_.data() + (rows_ - 1) * stride_, static_cast<size_t>(stride_));
+            haveAbove_ = true;
+        }
+        rows_ = read_ = 0;
+        filled_ = 0;
+        const uint64_t want = std::min<uint64_t>(windowRows_, header_.height - produced_) * stride_;
+        while (filled_ < want && !streamEnded_ && !damaged_) {
+            if (z_.avail_in == 0 && !FeedInflater()) {
+                damaged_ = true;  // out of image data before the stream's end
+                break;
+            }
+            if (!Grow(want)) break;
+            z_.next_out = window_.data() + filled_;
+            z_.avail_out = static_cast<uInt>(std::min<uint64_t>(
+                std::min<uint64_t>(window_.size(), want) - filled_, 1u << 30));
+            const uInt room = z_.avail_out;
+            const uInt input = z_.avail_in;
+            const int status = Inflate();
+            filled_ += room - z_.avail_out;
+            const bool stuck = status == Z_BUF_ERROR && input == z_.avail_in && room == z_.avail_out;
+            if ((status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) || stuck) {
+                damaged_ = true;
+            }
+        }
+        if (streamEnded_ && inChunk_) {
+            // The chunk that ends the stream is checked before its rows count.
+            if (!CloseChunk()) damaged_ = true;
+        }
+        if (damaged_) return false;
+
+        const uint64_t whole = filled_ / stride_;
+        rows_ = whole + (filled_ % stride_ != 0 ? 1 : 0);
+        for (uint64_t r = 0; r < rows_; ++r) {
+            uint8_t* row = window_.data() + r * stride_;
+            const uint8_t* up = r > 0 ? row - stride_ : haveAbove_ ? above_.data() : nullptr;
+            const auto length = static_cast<size_t>(std::min(stride_, filled_ - r * stride_));
+            if (!UnfilterRow(row, up, length, bpp_)) unknownFilter_ = true;
+        }
+        produced_ += whole;
+        if (filled_ % stride_ != 0) produced_ = header_.height;  // a row cut short ends the image
+        if (rows_ > 0) anyRows_ = true;
+        return rows_ > 0;
+    }
+
+    // Room for `want` bytes in the window, claimed as the data arrives: a header that promises
+    // huge rows costs memory only for rows that really come.
+    bool Grow(uint64_t want) {
+        if (window_.size() > filled_) return true;
+        try {
+            const uint64_t size = std::min(want, std::max<uint64_t>(2 * window_.size(), kWindowBytes));
+            window_.resize(static_cast<size_t>(size));
+            if (above_.size() < std::min<uint64_t>(stride_, size)) {
+                above_.resize(static_cast<size_t>(std::min<uint64_t>(stride_, size)));
+            }
+            return true;
+        } catch (const std::bad_alloc&) {
+            damaged_ = outOfMemory_ = true;
+            return false;
+        }
+    }
+
+    ByteInput input_;
+    PngImage header_;
+    PngError walkError_ = PngError::None;
+    bool walkEnded_ = false;
+
+    // The chunk the cursor is in.
+    bool inChunk_ = false;
+    bool chunkUsed_ = false;  // some of its data went into the inflater
+    uint64_t chunkLeft_ = 0;
+    uLong chunkCrc_ = 0;
+
+    z_stream z_{};
+    bool inflating_ = false;
+    bool streamEnded_ = false;
+    bool damaged_ = false;
+    bool outOfMemory_ = false;
+    bool unknownFilter_ = false;
+    bool anyRows_ = false;
+
+    uint64_t stride_ = 0;
+    uint32_t bpp_ = 1;
+    uint64_t windowRows_ = 1;
+    std::vector<uint8_t> window_;  // rows as inflated, then unfiltered in place
+    std::vector<uint8_t> above_;   // the row above the window's first row
+    bool haveAbove_ = false;
+    uint64_t filled_ = 0;    // bytes of the window holding data
+    uint64_t rows_ = 0;      // rows in the window, the last possibly cut short
+    uint64_t read_ = 0;      // rows of the window handed out
+    uint64_t produced_ = 0;  // whole rows of the image inflated so far
+};
+
+// ---- Public interface ------------------------------------------------------------------------
+
+PngRowReader::PngRowReader(std::span<const uint8_t> file)
+    : decoder_(std::make_unique<Decoder>(ByteInput(file))) {}
+PngRowReader::PngRowReader(std::FILE* file)
+    : decoder_(std::make_unique<Decoder>(ByteInput(file))) {}
+PngRowReader::~PngRowReader() = default;
+
+const PngImage& PngRowReader::header() const { return decoder_->header(); }
+std::span<const uint8_t> PngRowReader::NextRow() { return decoder_->NextRow(); }
+void PngRowReader::Finish() { decoder_->Finish(); }
+bool PngRowReader::damaged() const { return decoder_->damaged(); }
+PngError PngRowReader::error() const { return decoder_->error(); }
+bool PngRowReader::outOfMemory() const { return decoder_->outOfMemory(); }
 
 uint64_t PngRowBytes(const PngImage& image) {
     const uint64_t bits = uint64_t{image.bitDepth} * Channels(image.colorType);
@@ -295,87 +519,42 @@ uint32_t PngPixelBytes(const PngImage& image) {
     return std::max(bytes, 1u);
 }
 
-PngChunkWalk WalkPngChunks(std::span<const uint8_t> file, PngImage& image) {
-    PngChunkWalk walk;
-    if (file.size() < sizeof png::kSignature ||
-        std::memcmp(file.data(), png::kSignature, sizeof png::kSignature) != 0) {
-        walk.error = PngError::Signature;
-        return walk;
-    }
-    const uint8_t* at = file.data() + sizeof png::kSignature;
-    uint64_t left = file.size() - sizeof png::kSignature;
-
-    const Chunk header = ReadChunk(at, left);
-    // The header fields stand at fixed places: a header of any other length is damaged.
-    if (header.type == nullptr || !png::IsType(header.type, "IHDR") ||
-        header.length != png::kHeaderDataBytes) {
-        walk.error = PngError::Header;
-        return walk;
-    }
-    image.width = LoadBe32(header.data);
-    image.height = LoadBe32(header.data + 4);
-    image.bitDepth = header.data[8];
-    image.colorType = header.data[9];
-    if (header.data[10] != 0) walk.error = PngError::CompressionMethod;
-    else if (header.data[11] != 0) walk.error = PngError::FilterMethod;
-    else if (header.data[12] != 0) walk.error = PngError::Interlaced;
-    else walk.error = CheckBitDepth(image.colorType, image.bitDepth);
-    if (walk.error != PngError::None) return walk;
-
-    at += png::kChunkOverhead + header.length;
-    left -= png::kChunkOverhead + header.length;
-    walk.imageData.reserve(std::min<uint64_t>(left / (png::kChunkOverhead + 1) + 1, 4096));
-    while (left > 0) {
-        const Chunk chunk = ReadChunk(at, left);
-        if (chunk.type == nullptr) {
-            walk.error = PngError::Chunk;
-            break;
-        }
-        if (png::IsType(chunk.type, "IEND")) break;
-        if (png::IsType(chunk.type, "IDAT")) {
-            walk.imageData.emplace_back(chunk.data, static_cast<size_t>(chunk.length));
-            walk.imageDataBytes += chunk.length;
-        } else if (png::IsType(chunk.type, "gAMA") && chunk.length >= 4) {
-            image.gamma = LoadBe32(chunk.data);
-        } else if (png::IsType(chunk.type, "sRGB") && chunk.length >= 1) {
-            image.renderingIntent = chunk.data[0];
-        }
-        at += png::kChunkOverhead + chunk.length;
-        left -= png::kChunkOverhead + chunk.length;
-    }
-    return walk;
-}
-
-bool DecodePngInto(std::span<const uint8_t> file, PngImage& image, const PngRowSink& onRow) {
-    std::vector<uint8_t> reuse = std::move(image.scanlines);
-    image = PngImage{};
-    image.scanlines = std::move(reuse);
-    image.scanlines.clear();
-    if (file.empty()) return true;
-
-    PngChunkWalk walk;
+PngError WalkPngChunks(std::span<const uint8_t> file, PngImage& image) {
     try {
-        walk = WalkPngChunks(file, image);
+        PngRowReader::Decoder decoder{ByteInput(file)};
+        const PngError error = decoder.Walk();
+        image = decoder.header();
+        return error;
     } catch (const std::bad_alloc&) {
-        image.error = PngError::ImageData;
-        return false;
+        return PngError::ImageData;
     }
-    image.error = walk.error;
-    RowUnfilterer rows(image, onRow);
-    const InflateOutcome outcome = InflateImageData(walk, image, rows);
-    if (outcome != InflateOutcome::Complete || image.scanlines.empty()) {
-        image.scanlines.clear();
-        image.error = PngError::ImageData;
-        return outcome != InflateOutcome::OutOfMemory;
-    }
-    if (rows.unknownFilter()) image.error = PngError::FilterType;
-    return true;
 }
 
 PngImage DecodePng(std::span<const uint8_t> file) {
-    PngImage image;
-    DecodePngInto(file, image, {});
-    return image;
+    if (file.empty()) return {};
+    try {
+        PngRowReader reader(file);
+        std::vector<uint8_t> scanlines;
+        // Room for the rows the header allows, but no more than the data could plausibly hold;
+        // growth past that follows the data.
+        const uint64_t limit = SaturatingMul(reader.header().height, PngRowStride(reader.header()));
+        scanlines.reserve(static_cast<size_t>(std::min<uint64_t>(limit, SaturatingMul(file.size(), 4) + 65536)));
+        for (auto row = reader.NextRow(); !row.empty(); row = reader.NextRow()) {
+            if (scanlines.capacity() - scanlines.size() < row.size()) {
+                scanlines.reserve(static_cast<size_t>(std::min<uint64_t>(limit, 2 * scanlines.capacity() + row.size())));
+            }
+            scanlines.insert(scanlines.end(), row.begin(), row.end());
+        }
+        reader.Finish();
+        PngImage image = reader.header();
+        image.error = reader.error();
+        if (!reader.damaged()) image.scanlines = std::move(scanlines);
+        return image;
+    } catch (const std::bad_alloc&) {
+        PngImage image;
+        image.error = PngError::ImageData;
+        return image;
+    }
 }
 
 PngImage ReadPngFile(const char* path) {

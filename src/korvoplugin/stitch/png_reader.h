@@ -1,7 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <cstdio>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -52,23 +53,48 @@ PngImage ReadPngFile(const char* path);
 // Decodes PNG bytes held in memory.
 PngImage DecodePng(std::span<const uint8_t> file);
 
-// Sees every row once it is final: filter byte first, then the samples; a last row cut short
-// comes with fewer bytes.
-using PngRowSink = std::function<void(uint32_t row, std::span<const uint8_t> bytes)>;
-
-// DecodePng into `image`, reusing the memory its scanlines already hold, and showing each row to
-// `onRow` (may be empty) while it is still in cache. When the image data then proves damaged the
-// scanlines end empty: rows already shown are void. Answers false only when memory ran out.
-bool DecodePngInto(std::span<const uint8_t> file, PngImage& image, const PngRowSink& onRow);
-
 // The chunk walk alone: checks signature and header, fills the header fields, gamma and
-// rendering intent, and gathers the image data chunks in file order. `error` is the verdict of
-// the walk, before any inflation (DecodePng turns the codes that stop the walk early into 5).
-struct PngChunkWalk {
-    PngError error = PngError::None;
-    std::vector<std::span<const uint8_t>> imageData;
-    uint64_t imageDataBytes = 0;
+// rendering intent, and answers the walk's verdict before any inflation (DecodePng turns the
+// codes that stop the walk before the image data into 5).
+PngError WalkPngChunks(std::span<const uint8_t> file, PngImage& image);
+
+// Decodes a PNG row by row, holding a few rows at a time: the same rows, in the same states, as
+// DecodePng's scanlines. Not copyable; one thread at a time.
+class PngRowReader {
+public:
+    // Reads from memory, which must outlive the reader.
+    explicit PngRowReader(std::span<const uint8_t> file);
+    // Reads an open file from its current position; the file is not closed.
+    explicit PngRowReader(std::FILE* file);
+    ~PngRowReader();
+    PngRowReader(const PngRowReader&) = delete;
+    PngRowReader& operator=(const PngRowReader&) = delete;
+
+    // Header fields, gamma and rendering intent as far as read; scanlines stay empty.
+    const PngImage& header() const;
+
+    // The next row: filter byte (0 once unfiltered), then samples; the last row may be cut
+    // short. Empty once no more rows come. Valid until the next call.
+    std::span<const uint8_t> NextRow();
+
+    // Reads on past the last row wanted: checks the rest of the image data (a damaged end shows
+    // here) and walks the remaining chunks.
+    void Finish();
+
+    // The image data proved damaged or cut short: the image has no rows after all, and rows
+    // already handed out are void.
+    bool damaged() const;
+
+    // The error code as DecodePng reports it; final after Finish.
+    PngError error() const;
+
+    // Memory ran out while decoding (counts as damaged).
+    bool outOfMemory() const;
+
+private:
+    class Decoder;
+    friend PngError WalkPngChunks(std::span<const uint8_t>, PngImage&);
+    std::unique_ptr<Decoder> decoder_;
 };
-PngChunkWalk WalkPngChunks(std::span<const uint8_t> file, PngImage& image);
 
 }  // namespace Korvo
