@@ -1,6 +1,7 @@
 #include "standalone_host/core/bitmaps.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "standalone_host/image_files/image_files.h"
 #include "standalone_host/platform/utf8.h"
@@ -9,6 +10,8 @@ namespace KorvoHost {
 namespace {
 
 std::atomic<int> gLiveBitmaps{0};
+std::mutex gCreatedMutex;
+std::vector<int> gCreatedTypes;
 
 class HostBitmapManager final : public BitmapManager {
 public:
@@ -29,6 +32,8 @@ HostBitmap::HostBitmap(int width, int height, int type) : width_(width), height_
     if (type == BMM_FLOAT_RGBA_32) rgbaFloat_.assign(values, 0.0f);
     else rgba8_.assign(values, 0);
     ++gLiveBitmaps;
+    std::lock_guard lock(gCreatedMutex);
+    gCreatedTypes.push_back(type);
 }
 
 HostBitmap::~HostBitmap() { --gLiveBitmaps; }
@@ -56,6 +61,11 @@ BMMRES HostBitmap::Write(BitmapInfo* bi, int) {
 int HostBitmap::Close(BitmapInfo*, int) { return 1; }
 
 int LiveBitmapCount() { return gLiveBitmaps.load(); }
+
+std::vector<int> CreatedBitmapTypes() {
+    std::lock_guard lock(gCreatedMutex);
+    return gCreatedTypes;
+}
 
 }  // namespace KorvoHost
 

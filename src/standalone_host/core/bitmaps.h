@@ -42,6 +42,8 @@ private:
 
 // Bitmaps created and not yet deleted.
 int LiveBitmapCount();
+// The type of every bitmap created so far, in order.
+std::vector<int> CreatedBitmapTypes();
 
 // JPEG quality of the host's writer.
 constexpr int kHostJpegQuality = 95;

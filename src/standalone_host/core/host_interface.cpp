@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "standalone_host/core/open_renderer.h"
 #include "standalone_host/core/plugin_library.h"
 #include "standalone_host/platform/host_environment.h"
 #include "standalone_host/platform/utf8.h"
@@ -133,16 +134,6 @@ IColorManager* GetColorManager() {
 }
 
 namespace KorvoHost {
-
-// Rendering arrives with the renderer glue; until then no renderer can be opened.
-int HostInterface::OpenCurRenderer(INode*, ViewExp*, RendType, int, int) { return 0; }
-int HostInterface::CurRendererRenderFrame(TimeValue, Bitmap*, RendProgressCallback*, float,
-                                          ViewParams*, RECT*) {
-    return 0;
-}
-void HostInterface::CloseCurRenderer() {}
-void HostInterface::SetRenderCamera(INode* camera) { renderCamera_ = camera; }
-int HostInterface::RenderFrame(TimeValue, Bitmap*, RendProgressCallback*) { return 0; }
 
 }  // namespace KorvoHost
 

@@ -13,6 +13,7 @@ namespace KorvoHost {
 
 class Scene;
 class PluginLibrary;
+class RayTracer;
 
 class HostInterface final : public Interface17 {
 public:
@@ -69,6 +70,11 @@ public:
         std::wstring title;
         int category;
     };
+    // Samples per pixel along each axis of the renderers (1: one ray through each pixel centre).
+    void SetRenderSamples(int samplesPerAxis) { renderSamples_ = samplesPerAxis; }
+    // Why the last render could not be opened or run; empty after a render that worked.
+    const std::string& LastRenderError() const { return lastRenderError_; }
+
     const std::vector<RollupPage>& RollupPages() const { return rollupPages_; }
     const std::vector<HWND>& RegisteredDialogs() const { return registeredDialogs_; }
     const std::wstring& Prompt() const { return prompt_; }
@@ -83,6 +89,12 @@ private:
     std::wstring tempDir_;
     int rollupMouseMessages_ = 0;
     INode* renderCamera_ = nullptr;
+
+    // The renderer between OpenCurRenderer and CloseCurRenderer.
+    struct OpenRenderer;
+    std::unique_ptr<OpenRenderer> open_;
+    int renderSamples_ = 2;
+    std::string lastRenderError_;
 };
 
 // The interface GetCOREInterface() answers; null restores none. Not owned.

@@ -165,7 +165,7 @@ LONG_PTR SetWindowLongPtrW(HWND window, int index, LONG_PTR value) {
         case GWL_STYLE:
             old = static_cast<LONG_PTR>(w->style);
             w->style = static_cast<DWORD>(value);
-            WindowManager::Instance().Changed(*w);
+            if (old != value) WindowManager::Instance().Changed(*w);
             break;
         case GWLP_USERDATA:
             old = w->userData;

@@ -1,0 +1,18 @@
+// The renderer the core interface holds between OpenCurRenderer and CloseCurRenderer.
+#pragma once
+
+#include <memory>
+
+#include "host/scene.h"
+#include "standalone_host/core/host_interface.h"
+#include "standalone_host/raytracer/ray_tracer.h"
+
+namespace KorvoHost {
+
+struct HostInterface::OpenRenderer {
+    INode* camera = nullptr;
+    int width = 0, height = 0;
+    std::unique_ptr<RayTracer> tracer;
+};
+
+}  // namespace KorvoHost

@@ -1,0 +1,100 @@
+// Running the cube loop in this process against the standalone host: a scene, the plug-in's
+// utility object with a prepared run, a log in the output folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "korvo_plugin.h"
+#include "shell/cube_loop.h"
+#include "shell/workflow.h"
+#include "standalone_host/core/host_app.h"
+#include "standalone_host/platform/utf8.h"
+#include "standalone_host/scene/scene.h"
+#include "support/log.h"
+#include "support/module_handle.h"
+#include "test_support/temp_dir.h"
+
+namespace KorvoTest {
+
+namespace fs = std::filesystem;
+
+class CubeRun : public ::testing::Test {
+protected:
+    CubeRun() {
+        // The plug-in's code is linked into this program; its resources are found through it.
+        Korvo::SetPluginInstance(GetModuleHandleW(nullptr));
+        KorvoHost::HostOptions options;
+        options.tempDirectory = temp_.path() / "host";
+        options.registryFile = temp_.path() / "no-registry.json";
+        app_ = std::make_unique<KorvoHost::HostApp>(options);
+        app_->Core().SetRenderSamples(1);
+        workFolder_ = temp_.path() / "host" / "korvo_scratch";
+        outputFolder_ = temp_.path() / "out";
+        fs::create_directories(workFolder_);
+        fs::create_directories(outputFolder_);
+    }
+    ~CubeRun() override {
+        Korvo::ClearCameras(plugin());
+        Korvo::CloseLog();
+    }
+
+    Korvo::KorvoPlugin& plugin() { return Korvo::GetKorvoPlugin(); }
+
+    void OpenScene(const fs::path& file) {
+        std::string error;
+        ASSERT_TRUE(app_->OpenScene(file, &error)) << error;
+    }
+    void OpenSceneText(const std::string& json) {
+        const fs::path file = temp_.path() / "scene.json";
+        std::ofstream(file) << json;
+        OpenScene(file);
+    }
+
+    // Prepares a run as the Generate workflow does: camera list, names, picked cameras, log.
+    void Prepare(const std::vector<std::wstring>& picked, const std::wstring& sceneName = L"room") {
+        Korvo::KorvoPlugin& p = plugin();
+        Korvo::get_cams(p);
+        p.sceneName = sceneName;
+        p.workFolder = KorvoHost::FromPath(workFolder_);
+        p.outputFolder = KorvoHost::FromPath(outputFolder_);
+        Korvo::OpenLog(p.outputFolder);
+        for (Korvo::CameraData* camera : p.cameras) camera->fileName = Korvo::StripFileName(p, camera->node);
+        for (Korvo::CameraData* camera : p.cameras) {
+            for (const std::wstring& name : picked) {
+                if (name == camera->node->GetName()) {
+                    camera->selected = true;
+                    Korvo::fix_cam(p, camera->node);
+                }
+            }
+        }
+    }
+
+    bool Run() { return Korvo::RenderCubeFaces(plugin(), plugin().progress); }
+
+    // The log's entries without their timestamps.
+    std::vector<std::string> LogLines() {
+        std::ifstream in(outputFolder_ / "korvo_log.txt", std::ios::binary);
+        std::vector<std::string> lines;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const auto colon = line.find(": ");
+            lines.push_back(colon == std::string::npos ? line : line.substr(colon + 2));
+        }
+        return lines;
+    }
+
+    INode* Node(const wchar_t* name) { return app_->Core().GetINodeByName(name); }
+
+    TempDir temp_;
+    std::unique_ptr<KorvoHost::HostApp> app_;
+    fs::path workFolder_;
+    fs::path outputFolder_;
+};
+
+}  // namespace KorvoTest
