@@ -57,30 +57,20 @@ const std::vector<uint8_t>& Strip() {
     return strip;
 }
 
-class VectorStream final : public jpge::output_stream {
-public:
-    bool put_bytes(const void* data, size_t size) override {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        this->bytes.insert(this->bytes.end(), bytes, bytes + size);
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-};
-
 // ---- JPEG encode -----------------------------------------------------------------------------
 
 void JpegEncodeStrip_Korvo(benchmark::State& state) {
     const auto& strip = Strip();
-    VectorStream stream;
-    stream.bytes.reserve(64 << 20);
+    jpge::vector_stream stream;
+    stream.bytes().reserve(64 << 20);
     for (auto _ : state) {
-        stream.bytes.clear();
+        stream.bytes().clear();
         const JpegParams params{100, JpegSubsampling::H2V2, false, false};
         if (!EncodeJpeg(stream, kStripWidth, kStripHeight, 3, strip.data(), params)) {
             state.SkipWithError("encode failed");
         }
     }
-    state.counters["MB"] = double(stream.bytes.size()) / 1e6;
+    state.counters["MB"] = double(stream.bytes().size()) / 1e6;
 }
 
 void JpegEncodeStrip_LibjpegTurbo(benchmark::State& state) {

@@ -17,21 +17,11 @@ using test::EncodeJpegWithTurbo;
 using test::MakePicture;
 using test::ParseJpegHeaders;
 
-class VectorStream final : public jpge::output_stream {
-public:
-    bool put_bytes(const void* data, size_t size) override {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        this->bytes.insert(this->bytes.end(), bytes, bytes + size);
-        return true;
-    }
-    std::vector<uint8_t> bytes;
-};
-
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& pixels, int width, int height,
                             int channels, JpegParams params) {
-    VectorStream stream;
+    jpge::vector_stream stream;
     EXPECT_TRUE(EncodeJpeg(stream, width, height, channels, pixels.data(), params));
-    return stream.bytes;
+    return stream.bytes();
 }
 
 JpegParams Params(int quality, JpegSubsampling subsampling) {

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "stitch/jpeg_encoder.h"
 #include "stitch/png_reader.h"
 #include "test_support.h"
 
@@ -26,6 +28,7 @@ Rgb ColourOf(const std::string& file) {
 }
 constexpr Rgb kWhite = {250, 250, 250}, kBlackBand = {5, 5, 5}, kNothing = {0, 0, 0};
 constexpr int kBandWidth = 384, kBandHeight = 128;
+constexpr size_t kCellRowBytesForTest = size_t(kFaceSize) * 3;
 
 std::vector<uint8_t> LabelledFace(const std::string& file, int width, int height, int channels) {
     std::vector<uint8_t> pixels(size_t(width) * height * channels);
@@ -217,6 +220,74 @@ TEST(Stitcher, MissingAndDamagedFacesLeaveBlackCells) {
     ExpectColour(strip, 2 * 1536 + 768, 768, kNothing, 0, "not a PNG");
     ExpectColour(strip, 3 * 1536 + 768, 768, kNothing, 0, "palette");
     ExpectColour(strip, 4 * 1536 + 768, 768, kNothing, 0, "missing");
+}
+
+// The stitcher streams faces through the encoder band by band on several threads; its file must
+// be exactly what encoding the assembled image in one call gives.
+TEST(StitcherSlow, StreamedJpegEqualsTheAssembledImageEncoded) {
+    test::TempDir dir;
+    const int kCells = 3;
+    std::vector<uint8_t> strip(size_t(kCells) * kFaceSize * kFaceSize * 3);
+    std::vector<uint8_t> grid(size_t(6) * kFaceSize * 2 * kFaceSize * 3);
+    for (int cell = 0; cell < kCells; ++cell) {
+        const auto face = test::MakePicture(kFaceSize, kFaceSize, 3, uint64_t(cell) + 20);
+        test::WriteFileBytes(dir / kStripFaceFiles[cell],
+                             test::WritePngWithLibpng({1536, 1536, 2, 8, 0, 1}, face));
+        for (uint32_t y = 0; y < kFaceSize; ++y) {
+            for (uint32_t x = 0; x < kFaceSize; ++x) {
+                const uint8_t* p = face.data() + (size_t(y) * kFaceSize + x) * 3;
+                std::copy_n(p, 3, strip.data() + (size_t(y) * kCells * kFaceSize + cell * kFaceSize + kFaceSize - 1 - x) * 3);
+            }
+        }
+        // In the grid the same files sit at their grid places, unmirrored.
+        const int at = int(std::find_if(std::begin(kGridFaceFiles), std::end(kGridFaceFiles), [&](const char* f) {
+                               return std::string(f) == kStripFaceFiles[cell];
+                           }) - std::begin(kGridFaceFiles));
+        for (uint32_t y = 0; y < kFaceSize; ++y) {
+            std::copy_n(face.data() + size_t(y) * kFaceSize * 3, kFaceSize * 3,
+                        grid.data() + ((size_t(at / 6) * kFaceSize + y) * 6 * kFaceSize + at % 6 * kFaceSize) * 3);
+        }
+    }
+    const JpegParams params{95, JpegSubsampling::H2V2, false, false};
+    jpge::vector_stream expected;
+    ASSERT_TRUE(EncodeJpeg(expected, kCells * 1536, 1536, 3, strip.data(), params));
+    ASSERT_EQ(StitchFaceStrip((dir / "strip.jpg").c_str(), kCells, 95), kStitchWritten);
+    EXPECT_TRUE(test::ReadFileBytes(dir / "strip.jpg") == expected.bytes());
+
+    jpge::vector_stream expectedGrid;
+    ASSERT_TRUE(EncodeJpeg(expectedGrid, 9216, 3072, 3, grid.data(), params));
+    ASSERT_EQ(StitchFaceGrid((dir / "grid.jpg").c_str(), 95), kStitchWritten);
+    EXPECT_TRUE(test::ReadFileBytes(dir / "grid.jpg") == expectedGrid.bytes());
+}
+
+// Damage found at the end of a face's data comes after its rows went into the file: the stitch
+// starts again with that face black.
+TEST(Stitcher, FaceDamagedAtTheEndOfItsDataLeavesABlackCellInAJpeg) {
+    test::TempDir dir;
+    for (int cell = 0; cell < 3; ++cell) WriteFace(dir, kStripFaceFiles[cell]);
+    const auto face = LabelledFace(kStripFaceFiles[0], kFaceSize, kFaceSize, 3);
+    std::vector<uint8_t> rows;
+    for (uint32_t y = 0; y < kFaceSize; ++y) {
+        rows.push_back(0);
+        rows.insert(rows.end(), face.begin() + y * kCellRowBytesForTest, face.begin() + (y + 1) * kCellRowBytesForTest);
+    }
+    auto stream = test::Deflate(rows);
+    stream.back() ^= 0x40;  // Adler-32 no longer matches
+    test::WriteFileBytes(dir / kStripFaceFiles[0], test::PngBuilder().Signature().Header(1536, 1536, 8, 2).Chunk("IDAT", stream).End().bytes());
+    // Cell 2: the last image data chunk fails its CRC.
+    const auto good = test::Deflate(rows);
+    const size_t half = good.size() / 2;
+    test::WriteFileBytes(dir / kStripFaceFiles[2], test::PngBuilder().Signature().Header(1536, 1536, 8, 2)
+                                                       .Chunk("IDAT", std::span(good).first(half))
+                                                       .BadCrcChunk("IDAT", std::span(good).subspan(half))
+                                                       .End().bytes());
+    const std::string out = dir / "strip.jpg";
+    ASSERT_EQ(StitchFaceStrip(out.c_str(), 3, 100), kStitchWritten);
+    const Picture strip = ReadJpeg(out);
+    ExpectColour(strip, 768, 768, kNothing, 2, "bad checksum");
+    ExpectFace(strip, 1536, 0, kStripFaceFiles[1], true, 4);
+    ExpectColour(strip, 2 * 1536 + 768, 768, kNothing, 2, "bad chunk");
+    ExpectColour(strip, 2 * 1536 + 768, 60, kNothing, 2, "bad chunk, first rows");
 }
 
 TEST(Stitcher, SixteenBitFacesGiveTheirHighBytes) {

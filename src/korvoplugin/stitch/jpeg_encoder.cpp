@@ -20,6 +20,7 @@
 
 // The entropy coder's inner functions inline into one function per instruction set.
 #define KORVO_INLINE [[gnu::always_inline]] inline
+#define KORVO_LAMBDA_INLINE __attribute__((always_inline))
 #if defined(__x86_64__) && defined(__GNUC__)
 #define KORVO_HAS_AVX2 1
 #endif
@@ -372,13 +373,12 @@ struct ComponentCodes {
     const HuffmanCodes* ac;
 };
 
-KORVO_INLINE void EncodeBlock(const int16_t* zigzag, int& lastDc, const ComponentCodes& codes,
-                              BitSink& sink) {
-    const Magnitude dc = MagnitudeOf(zigzag[0] - lastDc);
+// Walks a block's symbols in coding order: `dc(m)` for the DC difference, then `ac(symbol, m)`
+// for every AC symbol (run × 16 + size, 0xF0 for a run of sixteen zeros, 0x00 to end the block).
+template <typename Dc, typename Ac>
+KORVO_INLINE void ForEachSymbol(const int16_t* zigzag, int& lastDc, Dc&& dc, Ac&& ac) {
+    dc(MagnitudeOf(zigzag[0] - lastDc));
     lastDc = zigzag[0];
-    PutCode(sink, codes.dc->entry[dc.size], dc);
-
-    const uint32_t* ac = codes.ac->entry;
     uint64_t mask = NonZeroMask(zigzag) & ~uint64_t{1};
     int last = 0;
     while (mask != 0) {
@@ -386,11 +386,23 @@ KORVO_INLINE void EncodeBlock(const int16_t* zigzag, int& lastDc, const Componen
         mask &= mask - 1;
         int run = k - last - 1;
         last = k;
-        for (; run >= 16; run -= 16) PutCode(sink, ac[0xF0], {0, 0});
+        for (; run >= 16; run -= 16) ac(0xF0, Magnitude{0, 0});
         const Magnitude m = MagnitudeOf(zigzag[k]);
-        PutCode(sink, ac[run << 4 | m.size], m);
+        ac(run << 4 | m.size, m);
     }
-    if (last != 63) PutCode(sink, ac[0x00], {0, 0});
+    if (last != 63) ac(0x00, Magnitude{0, 0});
+}
+
+KORVO_INLINE void EncodeBlock(const int16_t* zigzag, int& lastDc, const ComponentCodes& codes,
+                              BitSink& sink) {
+    const uint32_t* dcCodes = codes.dc->entry;
+    const uint32_t* acCodes = codes.ac->entry;
+    ForEachSymbol(
+        zigzag, lastDc,
+        [&](const Magnitude& m) KORVO_LAMBDA_INLINE { PutCode(sink, dcCodes[m.size], m); },
+        [&](int symbol, const Magnitude& m) KORVO_LAMBDA_INLINE {
+            PutCode(sink, acCodes[symbol], m);
+        });
 }
 
 // Writes the entropy-coded segment through the stream in blocks of kOutputBlock bytes, with a
@@ -498,10 +510,8 @@ void EncodeMcuRowBaseline(const int16_t* blocks, const RowCoding& coding, Entrop
 
 EncodeFunction PickEncode() {
 #if KORVO_HAS_AVX2
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
-        __builtin_cpu_supports("lzcnt")) {
-        return EncodeMcuRowAvx2;
-    }
+    // Every processor with BMI2 has LZCNT as well.
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")) return EncodeMcuRowAvx2;
 #endif
     return EncodeMcuRowBaseline;
 }
@@ -512,20 +522,10 @@ struct SymbolCounts {
     std::array<uint32_t, 256> ac{};
 };
 
-KORVO_INLINE void CountBlock(const int16_t* zigzag, int& lastDc, SymbolCounts& counts) {
-    ++counts.dc[MagnitudeOf(zigzag[0] - lastDc).size];
-    lastDc = zigzag[0];
-    uint64_t mask = NonZeroMask(zigzag) & ~uint64_t{1};
-    int last = 0;
-    while (mask != 0) {
-        const int k = std::countr_zero(mask);
-        mask &= mask - 1;
-        int run = k - last - 1;
-        last = k;
-        for (; run >= 16; run -= 16) ++counts.ac[0xF0];
-        ++counts.ac[run << 4 | MagnitudeOf(zigzag[k]).size];
-    }
-    if (last != 63) ++counts.ac[0x00];
+void CountBlock(const int16_t* zigzag, int& lastDc, SymbolCounts& counts) {
+    ForEachSymbol(
+        zigzag, lastDc, [&](const Magnitude& m) { ++counts.dc[size_t(m.size)]; },
+        [&](int symbol, const Magnitude&) { ++counts.ac[size_t(symbol)]; });
 }
 
 // ---- Running the two stages ----------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "stitch/jpeg_streams.h"
 
 #include <cstring>
+#include <new>
 
 namespace jpge {
 
@@ -30,6 +31,16 @@ bool memory_stream::put_bytes(const void* data, size_t size) {
     if (size > capacity_ - size_) return false;
     if (size != 0) std::memcpy(buffer_ + size_, data, size);
     size_ += size;
+    return true;
+}
+
+bool vector_stream::put_bytes(const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    try {
+        bytes_.insert(bytes_.end(), bytes, bytes + size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 

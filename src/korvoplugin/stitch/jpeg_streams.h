@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "stitch/file_handle.h"
 
@@ -52,6 +53,17 @@ private:
     uint8_t* buffer_;
     size_t capacity_;
     size_t size_ = 0;
+};
+
+// Collects everything in a growing byte vector.
+class vector_stream final : public output_stream {
+public:
+    bool put_bytes(const void* data, size_t size) override;
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    std::vector<uint8_t>& bytes() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
 };
 
 }  // namespace jpge
