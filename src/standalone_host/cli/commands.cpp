@@ -82,7 +82,7 @@ int Run(int argc, char** argv) {
     cli.footer(
         "Examples:\n"
         "  korvo info examples/room.json       what the scene holds and which renderer it uses\n"
-        "\nRun 'korvo COMMAND --help' for the options of a command.");
+        "\nRun 'korvo COMMAND --help' for the options of a command.\n");
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
 
