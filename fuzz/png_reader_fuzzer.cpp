@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const Korvo::PngImage image = Korvo::DecodePng(file);
     if (image.scanlines.size() > Korvo::PngRowStride(image) * image.height) __builtin_trap();
-    if (image.error != reader.error() || image.scanlines.empty() != (reader.damaged() || rows == 0)) {
+    if (image.error != reader.error() ||
+        image.scanlines.empty() != (reader.damaged() || rows == 0)) {
         __builtin_trap();
     }
     bytesSeen = bytesSeen + touched;

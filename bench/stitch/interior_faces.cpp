@@ -42,14 +42,15 @@ std::vector<uint8_t> InteriorFace(int index, int size) {
     std::vector<uint8_t> rgb(size_t(size) * size * 3);
     const double s = size;
     const double horizon = s * (0.58 + 0.03 * (index % 4));
-    const Colour wall = {190.0 + 8 * (index % 3), 170.0 + 5 * (index % 5), 140.0 + 10 * (index % 2)};
+    const Colour wall = {190.0 + 8 * (index % 3), 170.0 + 5 * (index % 5),
+                         140.0 + 10 * (index % 2)};
     const Colour wood = {140, 95, 60};
     const double lampX = s * (0.2 + 0.1 * (index % 7)), lampY = s * 0.25;
     const Box boxes[] = {
-        {s * 0.08, horizon - s * 0.16, s * 0.45, horizon + s * 0.12, {70, 80, 110}, 9},     // sofa
-        {s * 0.55, horizon + s * 0.02, s * 0.82, horizon + s * 0.22, {120, 80, 50}, 6},     // table
-        {s * 0.60, s * 0.18, s * 0.90, s * 0.42, {230, 240, 250}, 0},                       // window
-        {s * 0.15, s * 0.20, s * 0.33, s * 0.36, {200, 90, 60}, 4},                        // picture
+        {s * 0.08, horizon - s * 0.16, s * 0.45, horizon + s * 0.12, {70, 80, 110}, 9},  // sofa
+        {s * 0.55, horizon + s * 0.02, s * 0.82, horizon + s * 0.22, {120, 80, 50}, 6},  // table
+        {s * 0.60, s * 0.18, s * 0.90, s * 0.42, {230, 240, 250}, 0},                    // window
+        {s * 0.15, s * 0.20, s * 0.33, s * 0.36, {200, 90, 60}, 4},                      // picture
     };
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
@@ -135,7 +136,8 @@ std::filesystem::path InteriorFaceFolder() {
     // Face i of the strip order gets interior i, so the strip shows twelve different views.
     for (int i = 0; i < kFaceCount; ++i) {
         const auto path = folder / kStripFaceFiles[i];
-        if (!std::filesystem::exists(path)) WritePng(path, InteriorFace(i, int(kFaceSize)), int(kFaceSize));
+        if (!std::filesystem::exists(path))
+            WritePng(path, InteriorFace(i, int(kFaceSize)), int(kFaceSize));
     }
     return folder;
 }

@@ -33,7 +33,8 @@ int main() {
     const double before = CurrentMegabytes();
     const std::string out = (folder / "peak_memory.jpg").string();
     const uint32_t result = Korvo::StitchFaceStrip(out.c_str(), Korvo::kFaceCount, 100);
-    std::printf("stitch result %u\nresident before: %.1f MB\npeak: %.1f MB\npeak - before: %.1f MB\n",
-                result, before, PeakMegabytes(), PeakMegabytes() - before);
+    std::printf(
+        "stitch result %u\nresident before: %.1f MB\npeak: %.1f MB\npeak - before: %.1f MB\n",
+        result, before, PeakMegabytes(), PeakMegabytes() - before);
     return result == Korvo::kStitchWritten ? 0 : 1;
 }

@@ -17,8 +17,8 @@ using test::EncodeJpegWithTurbo;
 using test::MakePicture;
 using test::ParseJpegHeaders;
 
-std::vector<uint8_t> Encode(const std::vector<uint8_t>& pixels, int width, int height,
-                            int channels, JpegParams params) {
+std::vector<uint8_t> Encode(const std::vector<uint8_t>& pixels, int width, int height, int channels,
+                            JpegParams params) {
     jpge::vector_stream stream;
     EXPECT_TRUE(EncodeJpeg(stream, width, height, channels, pixels.data(), params));
     return stream.bytes();
@@ -65,7 +65,8 @@ std::vector<uint8_t> Reference(const std::vector<uint8_t>& pixels, int channels,
     for (size_t p = 0; p < pixels.size() / channels; ++p) {
         const uint8_t* px = pixels.data() + p * channels;
         if (components == 1 && channels > 1) {
-            reference.push_back(uint8_t((19595 * px[0] + 38470 * px[1] + 7471 * px[2] + 32768) >> 16));
+            reference.push_back(
+                uint8_t((19595 * px[0] + 38470 * px[1] + 7471 * px[2] + 32768) >> 16));
         } else {
             for (int c = 0; c < components; ++c) reference.push_back(px[channels == 1 ? 0 : c]);
         }
@@ -98,12 +99,14 @@ TEST(JpegEncoder, DecodesStrictlyAndKeepsUpWithLibjpegTurbo) {
                         SCOPED_TRACE(setting + " " + std::to_string(size.width) + "x" +
                                      std::to_string(size.height));
                         const auto pixels = MakePicture(size.width, size.height, channels, variant);
-                        const auto decoded = DecodeJpegStrict(Encode(
-                            pixels, size.width, size.height, channels, Params(quality, subsampling)));
+                        const auto decoded =
+                            DecodeJpegStrict(Encode(pixels, size.width, size.height, channels,
+                                                    Params(quality, subsampling)));
                         ASSERT_TRUE(decoded.ok) << decoded.error;
                         ASSERT_EQ(decoded.width, size.width);
                         ASSERT_EQ(decoded.height, size.height);
-                        ASSERT_EQ(decoded.components, subsampling == JpegSubsampling::YOnly ? 1 : 3);
+                        ASSERT_EQ(decoded.components,
+                                  subsampling == JpegSubsampling::YOnly ? 1 : 3);
                         const auto reference = Reference(pixels, channels, decoded.components);
                         if (size.width == 1) {
                             // A single pixel is one flat block: it comes back all but exactly.
@@ -138,14 +141,14 @@ TEST(JpegEncoder, HeadersCarryTheStandardTablesInOrder) {
         const auto segments = ParseJpegHeaders(ours);
         std::vector<uint8_t> markers;
         for (const auto& s : segments) markers.push_back(s.marker);
-        EXPECT_EQ(markers, (std::vector<uint8_t>{0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4,
-                                                 0xDA}));
+        EXPECT_EQ(markers,
+                  (std::vector<uint8_t>{0xE0, 0xDB, 0xDB, 0xC0, 0xC4, 0xC4, 0xC4, 0xC4, 0xDA}));
         ASSERT_EQ(segments.size(), 9u);
-        EXPECT_EQ(segments[0].payload, (std::vector<uint8_t>{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0,
-                                                             1, 0, 1, 0, 0}));
+        EXPECT_EQ(segments[0].payload,
+                  (std::vector<uint8_t>{'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}));
         // Frame: precision 8, 24 × 40, three components, luminance sampled 2 × 2.
-        EXPECT_EQ(segments[3].payload, (std::vector<uint8_t>{8, 0, 24, 0, 40, 3, 1, 0x22, 0, 2,
-                                                             0x11, 1, 3, 0x11, 1}));
+        EXPECT_EQ(segments[3].payload,
+                  (std::vector<uint8_t>{8, 0, 24, 0, 40, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1}));
         EXPECT_EQ(segments[8].payload,
                   (std::vector<uint8_t>{3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0}));
         EXPECT_EQ(ours[0], 0xFF);
@@ -218,8 +221,8 @@ TEST(JpegEncoder, RefusedParametersLeaveTheFileEmpty) {
     };
     for (const Case& c : cases) {
         const std::string file = dir / (std::string(c.what) + ".jpg");
-        EXPECT_FALSE(WriteJpegFile(file.c_str(), c.width, c.height, c.channels, pixels.data(),
-                                   c.params))
+        EXPECT_FALSE(
+            WriteJpegFile(file.c_str(), c.width, c.height, c.channels, pixels.data(), c.params))
             << c.what;
         EXPECT_TRUE(std::filesystem::exists(file)) << c.what;
         EXPECT_EQ(std::filesystem::file_size(file), 0u) << c.what;
@@ -263,8 +266,8 @@ TEST(JpegStreams, MemoryStreamRefusesWhatDoesNotFit) {
 TEST(JpegStreams, FileStreamLatchesAFailedWrite) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     const auto pixels = MakePicture(256, 256, 3, 4);
-    EXPECT_FALSE(WriteJpegFile("/dev/full", 256, 256, 3, pixels.data(),
-                               Params(100, JpegSubsampling::H1V1)));
+    EXPECT_FALSE(
+        WriteJpegFile("/dev/full", 256, 256, 3, pixels.data(), Params(100, JpegSubsampling::H1V1)));
 
     jpge::cfile_stream stream;
     ASSERT_TRUE(stream.open("/dev/full"));
@@ -284,8 +287,7 @@ TEST(JpegEncoderSlow, FullStripDecodesToItsInput) {
     ASSERT_TRUE(decoded.ok) << decoded.error;
     ASSERT_EQ(decoded.width, kWidth);
     ASSERT_EQ(decoded.height, kHeight);
-    const auto peer =
-        DecodeJpegStrict(EncodeJpegWithTurbo(pixels, kWidth, kHeight, 3, 3, 100));
+    const auto peer = DecodeJpegStrict(EncodeJpegWithTurbo(pixels, kWidth, kHeight, 3, 3, 100));
     EXPECT_GE(test::Psnr(decoded.pixels, pixels), test::Psnr(peer.pixels, pixels) - 0.3);
     EXPECT_GT(test::Psnr(decoded.pixels, pixels), 35.0);
 }

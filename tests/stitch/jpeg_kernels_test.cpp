@@ -19,7 +19,7 @@ std::vector<uint8_t> RandomBytes(size_t size, uint64_t variant) {
 }
 
 class FastKernelsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (&FastKernels() == &PortableKernels()) GTEST_SKIP() << "no vector kernels here";
     }
@@ -81,7 +81,8 @@ TEST_F(FastKernelsTest, TransformMatchesThePortableKernels) {
         samples[4 * 64 + i] = y % 2 ? 0 : 255;
     }
     std::vector<BlockSource> blocks;
-    for (int b = 0; b < kBlocks; ++b) blocks.push_back({samples.data() + 64 * b, 8, uint32_t(b % 2)});
+    for (int b = 0; b < kBlocks; ++b)
+        blocks.push_back({samples.data() + 64 * b, 8, uint32_t(b % 2)});
     for (int q : {1, 2, 3, 7, 50, 99, 255}) {
         Quantizer tables[2];
         for (int i = 0; i < 64; ++i) {

@@ -23,7 +23,8 @@ std::vector<uint8_t> RowsOf(const PngImage& image) {
     const size_t stride = PngRowStride(image);
     for (size_t at = 0; at + stride <= image.scanlines.size(); at += stride) {
         EXPECT_EQ(image.scanlines[at], 0) << "row " << at / stride << " kept its filter byte";
-        rows.insert(rows.end(), image.scanlines.begin() + at + 1, image.scanlines.begin() + at + stride);
+        rows.insert(rows.end(), image.scanlines.begin() + at + 1,
+                    image.scanlines.begin() + at + stride);
     }
     return rows;
 }
@@ -77,15 +78,16 @@ TEST(PngReader, EveryLibpngFilterReadsBackIdentically) {
     struct Format {
         int colorType, bitDepth, channels;
     };
-    const Format formats[] = {{PNG_COLOR_TYPE_RGB, 8, 3},      {PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
-                              {PNG_COLOR_TYPE_GRAY, 8, 1},     {PNG_COLOR_TYPE_GRAY, 16, 2},
-                              {PNG_COLOR_TYPE_RGB, 16, 6},     {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2},
+    const Format formats[] = {{PNG_COLOR_TYPE_RGB, 8, 3},        {PNG_COLOR_TYPE_RGB_ALPHA, 8, 4},
+                              {PNG_COLOR_TYPE_GRAY, 8, 1},       {PNG_COLOR_TYPE_GRAY, 16, 2},
+                              {PNG_COLOR_TYPE_RGB, 16, 6},       {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2},
                               {PNG_COLOR_TYPE_RGB_ALPHA, 16, 8}, {PNG_COLOR_TYPE_GRAY, 1, 1}};
     const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
                            PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
     for (const Format& format : formats) {
         constexpr int kWidth = 61, kHeight = 37;
-        const size_t rowBytes = (size_t(kWidth) * format.channels * (format.bitDepth == 1 ? 1 : 8) + 7) / 8;
+        const size_t rowBytes =
+            (size_t(kWidth) * format.channels * (format.bitDepth == 1 ? 1 : 8) + 7) / 8;
         const auto pixels = test::MakePicture(int(rowBytes), kHeight, 1, uint64_t(format.channels));
         for (int filter : filters) {
             SCOPED_TRACE("colour type " + std::to_string(format.colorType) + " depth " +
@@ -126,8 +128,8 @@ TEST(PngReader, FilesThatCannotBeReadGiveTheInitialImage) {
 
 // Three 2 × 1 RGB rows of raw data: filter byte, then samples.
 std::vector<uint8_t> SmallRows() {
-    return Bytes({0, 1, 2, 3, 4, 5, 6,  //
-                  0, 7, 8, 9, 10, 11, 12,  //
+    return Bytes({0, 1,  2,  3,  4,  5,  6,   //
+                  0, 7,  8,  9,  10, 11, 12,  //
                   0, 13, 14, 15, 16, 17, 18});
 }
 
@@ -142,21 +144,56 @@ TEST(PngReader, EachParseFaultHasItsCode) {
     };
     const Case cases[] = {
         {"fewer than 8 bytes", Bytes({137, 80, 78}), PngError::Signature},
-        {"wrong signature", PngBuilder().Raw(Bytes({137, 80, 78, 71, 13, 10, 26, 11})).Header(2, 3, 8, 2).bytes(), PngError::Signature},
+        {"wrong signature",
+         PngBuilder().Raw(Bytes({137, 80, 78, 71, 13, 10, 26, 11})).Header(2, 3, 8, 2).bytes(),
+         PngError::Signature},
         {"nothing after the signature", PngBuilder().Signature().bytes(), PngError::Header},
-        {"header with a bad CRC", PngBuilder().Signature().BadCrcChunk("IHDR", Bytes({0, 0, 0, 2, 0, 0, 0, 3, 8, 2, 0, 0, 0})).bytes(), PngError::Header},
-        {"header cut short", [] { auto b = SmallHeader().bytes(); b.resize(b.size() - 5); return b; }(), PngError::Header},
-        {"first chunk not IHDR", PngBuilder().Signature().Chunk("gAMA", Bytes({0, 0, 177, 143})).bytes(), PngError::Header},
-        {"header of 12 bytes", PngBuilder().Signature().Chunk("IHDR", Bytes({0, 0, 0, 2, 0, 0, 0, 3, 8, 2, 0, 0})).bytes(), PngError::Header},
-        {"truecolour at 4 bits", PngBuilder().Signature().Header(2, 3, 4, 2).ImageData(rows).End().bytes(), PngError::BitDepth},
-        {"grey at 3 bits", PngBuilder().Signature().Header(2, 3, 3, 0).ImageData(rows).End().bytes(), PngError::BitDepth},
-        {"later chunk with a bad CRC", SmallHeader().BadCrcChunk("tEXt", Bytes({65, 0, 66})).ImageData(rows).End().bytes(), PngError::Chunk},
-        {"chunk length near 2^32", SmallHeader().Raw(Bytes({0xFF, 0xFF, 0xFF, 0xF0, 'I', 'D', 'A', 'T', 1, 2, 3, 4})).bytes(), PngError::Chunk},
-        {"palette", PngBuilder().Signature().Header(2, 3, 8, 3).ImageData(rows).End().bytes(), PngError::ColorType},
-        {"colour type 5", PngBuilder().Signature().Header(2, 3, 8, 5).ImageData(rows).End().bytes(), PngError::ColorType},
-        {"compression method 1", PngBuilder().Signature().Header(2, 3, 8, 2, 1).ImageData(rows).End().bytes(), PngError::CompressionMethod},
-        {"filter method 1", PngBuilder().Signature().Header(2, 3, 8, 2, 0, 1).ImageData(rows).End().bytes(), PngError::FilterMethod},
-        {"interlaced", PngBuilder().Signature().Header(2, 3, 8, 2, 0, 0, 1).ImageData(rows).End().bytes(), PngError::Interlaced},
+        {"header with a bad CRC",
+         PngBuilder()
+             .Signature()
+             .BadCrcChunk("IHDR", Bytes({0, 0, 0, 2, 0, 0, 0, 3, 8, 2, 0, 0, 0}))
+             .bytes(),
+         PngError::Header},
+        {"header cut short",
+         [] {
+             auto b = SmallHeader().bytes();
+             b.resize(b.size() - 5);
+             return b;
+         }(),
+         PngError::Header},
+        {"first chunk not IHDR",
+         PngBuilder().Signature().Chunk("gAMA", Bytes({0, 0, 177, 143})).bytes(), PngError::Header},
+        {"header of 12 bytes",
+         PngBuilder()
+             .Signature()
+             .Chunk("IHDR", Bytes({0, 0, 0, 2, 0, 0, 0, 3, 8, 2, 0, 0}))
+             .bytes(),
+         PngError::Header},
+        {"truecolour at 4 bits",
+         PngBuilder().Signature().Header(2, 3, 4, 2).ImageData(rows).End().bytes(),
+         PngError::BitDepth},
+        {"grey at 3 bits",
+         PngBuilder().Signature().Header(2, 3, 3, 0).ImageData(rows).End().bytes(),
+         PngError::BitDepth},
+        {"later chunk with a bad CRC",
+         SmallHeader().BadCrcChunk("tEXt", Bytes({65, 0, 66})).ImageData(rows).End().bytes(),
+         PngError::Chunk},
+        {"chunk length near 2^32",
+         SmallHeader().Raw(Bytes({0xFF, 0xFF, 0xFF, 0xF0, 'I', 'D', 'A', 'T', 1, 2, 3, 4})).bytes(),
+         PngError::Chunk},
+        {"palette", PngBuilder().Signature().Header(2, 3, 8, 3).ImageData(rows).End().bytes(),
+         PngError::ColorType},
+        {"colour type 5", PngBuilder().Signature().Header(2, 3, 8, 5).ImageData(rows).End().bytes(),
+         PngError::ColorType},
+        {"compression method 1",
+         PngBuilder().Signature().Header(2, 3, 8, 2, 1).ImageData(rows).End().bytes(),
+         PngError::CompressionMethod},
+        {"filter method 1",
+         PngBuilder().Signature().Header(2, 3, 8, 2, 0, 1).ImageData(rows).End().bytes(),
+         PngError::FilterMethod},
+        {"interlaced",
+         PngBuilder().Signature().Header(2, 3, 8, 2, 0, 0, 1).ImageData(rows).End().bytes(),
+         PngError::Interlaced},
     };
     for (const Case& c : cases) {
         PngImage walked;
@@ -214,12 +251,13 @@ TEST(PngReader, MissingOrDamagedImageDataGivesNoScanlines) {
 TEST(PngReader, UnknownFilterTypeKeepsItsRowAndBlocksUpAndAverageBelow) {
     // Width 2, RGB: rows of 7 bytes.
     const auto rows = Bytes({1, 10, 20, 30, 1, 1, 1,    // Sub
-                             7, 5, 5, 5, 5, 5, 5,       // unknown: kept as is
-                             2, 1, 1, 1, 1, 1, 1,       // Up under an unfiltered row: kept
-                             3, 2, 2, 2, 2, 2, 2,       // Average under a kept Up row: kept
-                             1, 1, 2, 3, 1, 1, 1,       // Sub: unfiltered
-                             4, 1, 1, 1, 1, 1, 1});     // Paeth above a good row
-    const PngImage image = DecodePng(PngBuilder().Signature().Header(2, 6, 8, 2).ImageData(rows).End().bytes());
+                             7, 5,  5,  5,  5, 5, 5,    // unknown: kept as is
+                             2, 1,  1,  1,  1, 1, 1,    // Up under an unfiltered row: kept
+                             3, 2,  2,  2,  2, 2, 2,    // Average under a kept Up row: kept
+                             1, 1,  2,  3,  1, 1, 1,    // Sub: unfiltered
+                             4, 1,  1,  1,  1, 1, 1});  // Paeth above a good row
+    const PngImage image =
+        DecodePng(PngBuilder().Signature().Header(2, 6, 8, 2).ImageData(rows).End().bytes());
     EXPECT_EQ(image.error, PngError::FilterType);
     const auto expected = Bytes({0, 10, 20, 30, 11, 21, 31,  //
                                  7, 5, 5, 5, 5, 5, 5,        //
@@ -235,10 +273,11 @@ TEST(PngReader, UnknownFilterTypeKeepsItsRowAndBlocksUpAndAverageBelow) {
 TEST(PngReader, FirstRowFiltersSeeZerosAbove) {
     for (uint8_t filter : {2, 3, 4}) {
         const auto rows = Bytes({filter, 10, 20, 30, 40, 50, 60});
-        const PngImage image = DecodePng(PngBuilder().Signature().Header(2, 1, 8, 2).ImageData(rows).End().bytes());
+        const PngImage image =
+            DecodePng(PngBuilder().Signature().Header(2, 1, 8, 2).ImageData(rows).End().bytes());
         EXPECT_EQ(image.error, PngError::None);
         const std::vector<uint8_t> expected =
-            filter == 2 ? Bytes({0, 10, 20, 30, 40, 50, 60})
+            filter == 2   ? Bytes({0, 10, 20, 30, 40, 50, 60})
             : filter == 3 ? Bytes({0, 10, 20, 30, 45, 60, 75})   // + a / 2
                           : Bytes({0, 10, 20, 30, 50, 70, 90});  // Paeth picks a
         EXPECT_EQ(image.scanlines, expected) << "filter " << int(filter);
@@ -250,7 +289,8 @@ TEST(PngReader, ShortDataIsUnfilteredAsFarAsItGoes) {
     const auto rows = Bytes({0, 1, 2, 3, 4, 5, 6,  //
                              1, 1, 1, 1, 1, 1, 1,  //
                              2, 1, 1});
-    const PngImage image = DecodePng(PngBuilder().Signature().Header(2, 4, 8, 2).ImageData(rows).End().bytes());
+    const PngImage image =
+        DecodePng(PngBuilder().Signature().Header(2, 4, 8, 2).ImageData(rows).End().bytes());
     EXPECT_EQ(image.error, PngError::None);
     EXPECT_EQ(image.scanlines, Bytes({0, 1, 2, 3, 4, 5, 6,  //
                                       0, 1, 1, 1, 2, 2, 2,  //
@@ -272,7 +312,8 @@ TEST(PngReader, ReadsGammaAndRenderingIntent) {
 
 std::vector<uint8_t> SmallValidFile() {
     const auto pixels = test::MakePicture(9, 7, 4, 2);
-    return test::WritePngWithLibpng({9, 7, PNG_COLOR_TYPE_RGB_ALPHA, 8, PNG_ALL_FILTERS, 6}, pixels);
+    return test::WritePngWithLibpng({9, 7, PNG_COLOR_TYPE_RGB_ALPHA, 8, PNG_ALL_FILTERS, 6},
+                                    pixels);
 }
 
 TEST(PngReader, SurvivesAFileCutAtEveryOffset) {
@@ -318,7 +359,8 @@ std::vector<uint8_t> DeflatedZeros(size_t size) {
 TEST(PngReader, ABombInflatesNoFurtherThanTheHeaderAllows) {
     const auto bomb = DeflatedZeros(size_t{256} << 20);
     ASSERT_LT(bomb.size(), 1u << 20);
-    const PngImage image = DecodePng(PngBuilder().Signature().Header(1536, 1536, 8, 2).Chunk("IDAT", bomb).End().bytes());
+    const PngImage image = DecodePng(
+        PngBuilder().Signature().Header(1536, 1536, 8, 2).Chunk("IDAT", bomb).End().bytes());
     EXPECT_EQ(image.error, PngError::None);
     EXPECT_EQ(image.scanlines.size(), 1536u * (1536 * 3 + 1));
     EXPECT_LE(image.scanlines.capacity(), 1536u * (1536 * 3 + 1));

@@ -12,7 +12,8 @@
 namespace Korvo {
 namespace {
 
-PixelImage ImageOf(uint32_t width, uint32_t height, uint32_t bits, const std::vector<uint8_t>& pixels) {
+PixelImage ImageOf(uint32_t width, uint32_t height, uint32_t bits,
+                   const std::vector<uint8_t>& pixels) {
     PixelImage image = MakeBlackImage(width, height, bits);
     std::copy(pixels.begin(), pixels.end(), image.pixels.begin());
     return image;
@@ -26,7 +27,8 @@ struct Chunk {
 std::vector<Chunk> ChunksOf(const std::vector<uint8_t>& png) {
     std::vector<Chunk> chunks;
     for (size_t at = 8; at + 12 <= png.size();) {
-        const size_t length = size_t(png[at]) << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
+        const size_t length =
+            size_t(png[at]) << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
         chunks.push_back({std::string(png.begin() + at + 4, png.begin() + at + 8),
                           {png.begin() + at + 8, png.begin() + at + 8 + length}});
         at += 12 + length;

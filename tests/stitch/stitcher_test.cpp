@@ -38,7 +38,8 @@ std::vector<uint8_t> LabelledFace(const std::string& file, int width, int height
             const Rgb& c = y < kBandHeight ? kBlackBand : x < kBandWidth ? kWhite : colour;
             uint8_t* p = pixels.data() + (size_t(y) * width + x) * channels;
             for (int i = 0; i < 3; ++i) p[i] = uint8_t(c[i]);
-            if (channels == 4) p[3] = uint8_t(x % 3 == 0 ? 0 : 128);  // transparency must not matter
+            if (channels == 4)
+                p[3] = uint8_t(x % 3 == 0 ? 0 : 128);  // transparency must not matter
         }
     }
     return pixels;
@@ -47,9 +48,8 @@ std::vector<uint8_t> LabelledFace(const std::string& file, int width, int height
 void WriteFace(const test::TempDir& dir, const std::string& file, int width = kFaceSize,
                int height = kFaceSize, int channels = 3) {
     const auto pixels = LabelledFace(file, width, height, channels);
-    test::WriteFileBytes(dir / file,
-                         test::WritePngWithLibpng({width, height, channels == 4 ? 6 : 2, 8, 0, 1},
-                                                  pixels));
+    test::WriteFileBytes(dir / file, test::WritePngWithLibpng(
+                                         {width, height, channels == 4 ? 6 : 2, 8, 0, 1}, pixels));
 }
 
 struct Picture {
@@ -127,8 +127,8 @@ TEST(StitcherSlow, GridHoldsRightEyeAboveLeftEyeUnmirrored) {
     for (int face = 0; face < kFaceCount; ++face) {
         EXPECT_NE(std::string(kGridFaceFiles[face]).find(face < 6 ? "_right" : "_left"),
                   std::string::npos);
-        ExpectFace(grid, face % 6 * int(kFaceSize), face / 6 * int(kFaceSize),
-                   kGridFaceFiles[face], false, 4);
+        ExpectFace(grid, face % 6 * int(kFaceSize), face / 6 * int(kFaceSize), kGridFaceFiles[face],
+                   false, 4);
     }
 }
 
@@ -205,9 +205,13 @@ TEST(Stitcher, MissingAndDamagedFacesLeaveBlackCells) {
         rows.push_back(0);
         rows.insert(rows.end(), face.begin() + y * 1536 * 3, face.begin() + (y + 1) * 1536 * 3);
     }
-    test::WriteFileBytes(dir / kStripFaceFiles[1], test::PngBuilder().Signature().Header(1536, 1536, 8, 2).ImageData(rows).End().bytes());
+    test::WriteFileBytes(
+        dir / kStripFaceFiles[1],
+        test::PngBuilder().Signature().Header(1536, 1536, 8, 2).ImageData(rows).End().bytes());
     test::WriteFileBytes(dir / kStripFaceFiles[2], std::vector<uint8_t>(5000, 7));
-    test::WriteFileBytes(dir / kStripFaceFiles[3], test::PngBuilder().Signature().Header(1536, 1536, 8, 3).ImageData(rows).End().bytes());
+    test::WriteFileBytes(
+        dir / kStripFaceFiles[3],
+        test::PngBuilder().Signature().Header(1536, 1536, 8, 3).ImageData(rows).End().bytes());
 
     const std::string out = dir / "strip.png";
     ASSERT_EQ(StitchFaceStrip(out.c_str(), 5, 100), kStitchWritten);
@@ -215,7 +219,8 @@ TEST(Stitcher, MissingAndDamagedFacesLeaveBlackCells) {
     ASSERT_EQ(strip.width, 5 * 1536);
     ExpectColour(strip, 768, 768, kNothing, 0, "cut stream");
     ExpectColour(strip, 1536 + 768, 50, kBlackBand, 0, "short stream, rows present");
-    ExpectColour(strip, 1536 + 768, 180, ColourOf(kStripFaceFiles[0]), 0, "short stream, last rows");
+    ExpectColour(strip, 1536 + 768, 180, ColourOf(kStripFaceFiles[0]), 0,
+                 "short stream, last rows");
     ExpectColour(strip, 1536 + 768, 300, kNothing, 0, "short stream, rows missing");
     ExpectColour(strip, 2 * 1536 + 768, 768, kNothing, 0, "not a PNG");
     ExpectColour(strip, 3 * 1536 + 768, 768, kNothing, 0, "palette");
@@ -236,16 +241,22 @@ TEST(StitcherSlow, StreamedJpegEqualsTheAssembledImageEncoded) {
         for (uint32_t y = 0; y < kFaceSize; ++y) {
             for (uint32_t x = 0; x < kFaceSize; ++x) {
                 const uint8_t* p = face.data() + (size_t(y) * kFaceSize + x) * 3;
-                std::copy_n(p, 3, strip.data() + (size_t(y) * kCells * kFaceSize + cell * kFaceSize + kFaceSize - 1 - x) * 3);
+                std::copy_n(p, 3,
+                            strip.data() + (size_t(y) * kCells * kFaceSize + cell * kFaceSize +
+                                            kFaceSize - 1 - x) *
+                                               3);
             }
         }
         // In the grid the same files sit at their grid places, unmirrored.
-        const int at = int(std::find_if(std::begin(kGridFaceFiles), std::end(kGridFaceFiles), [&](const char* f) {
-                               return std::string(f) == kStripFaceFiles[cell];
-                           }) - std::begin(kGridFaceFiles));
+        const int at = int(
+            std::find_if(std::begin(kGridFaceFiles), std::end(kGridFaceFiles),
+                         [&](const char* f) { return std::string(f) == kStripFaceFiles[cell]; }) -
+            std::begin(kGridFaceFiles));
         for (uint32_t y = 0; y < kFaceSize; ++y) {
-            std::copy_n(face.data() + size_t(y) * kFaceSize * 3, kFaceSize * 3,
-                        grid.data() + ((size_t(at / 6) * kFaceSize + y) * 6 * kFaceSize + at % 6 * kFaceSize) * 3);
+            std::copy_n(
+                face.data() + size_t(y) * kFaceSize * 3, kFaceSize * 3,
+                grid.data() +
+                    ((size_t(at / 6) * kFaceSize + y) * 6 * kFaceSize + at % 6 * kFaceSize) * 3);
         }
     }
     const JpegParams params{95, JpegSubsampling::H2V2, false, false};
@@ -269,18 +280,28 @@ TEST(Stitcher, FaceDamagedAtTheEndOfItsDataLeavesABlackCellInAJpeg) {
     std::vector<uint8_t> rows;
     for (uint32_t y = 0; y < kFaceSize; ++y) {
         rows.push_back(0);
-        rows.insert(rows.end(), face.begin() + y * kCellRowBytesForTest, face.begin() + (y + 1) * kCellRowBytesForTest);
+        rows.insert(rows.end(), face.begin() + y * kCellRowBytesForTest,
+                    face.begin() + (y + 1) * kCellRowBytesForTest);
     }
     auto stream = test::Deflate(rows);
     stream.back() ^= 0x40;  // Adler-32 no longer matches
-    test::WriteFileBytes(dir / kStripFaceFiles[0], test::PngBuilder().Signature().Header(1536, 1536, 8, 2).Chunk("IDAT", stream).End().bytes());
+    test::WriteFileBytes(dir / kStripFaceFiles[0], test::PngBuilder()
+                                                       .Signature()
+                                                       .Header(1536, 1536, 8, 2)
+                                                       .Chunk("IDAT", stream)
+                                                       .End()
+                                                       .bytes());
     // Cell 2: the last image data chunk fails its CRC.
     const auto good = test::Deflate(rows);
     const size_t half = good.size() / 2;
-    test::WriteFileBytes(dir / kStripFaceFiles[2], test::PngBuilder().Signature().Header(1536, 1536, 8, 2)
-                                                       .Chunk("IDAT", std::span(good).first(half))
-                                                       .BadCrcChunk("IDAT", std::span(good).subspan(half))
-                                                       .End().bytes());
+    test::WriteFileBytes(dir / kStripFaceFiles[2],
+                         test::PngBuilder()
+                             .Signature()
+                             .Header(1536, 1536, 8, 2)
+                             .Chunk("IDAT", std::span(good).first(half))
+                             .BadCrcChunk("IDAT", std::span(good).subspan(half))
+                             .End()
+                             .bytes());
     const std::string out = dir / "strip.jpg";
     ASSERT_EQ(StitchFaceStrip(out.c_str(), 3, 100), kStitchWritten);
     const Picture strip = ReadJpeg(out);
@@ -295,10 +316,12 @@ TEST(Stitcher, SixteenBitFacesGiveTheirHighBytes) {
     std::vector<uint8_t> samples;
     for (int y = 0; y < 64; ++y) {
         for (int x = 0; x < 64; ++x) {
-            for (int c = 0; c < 3; ++c) samples.insert(samples.end(), {uint8_t(x * 4 + c), uint8_t(y)});
+            for (int c = 0; c < 3; ++c)
+                samples.insert(samples.end(), {uint8_t(x * 4 + c), uint8_t(y)});
         }
     }
-    test::WriteFileBytes(dir / kStripFaceFiles[0], test::WritePngWithLibpng({64, 64, 2, 16, 0, 6}, samples));
+    test::WriteFileBytes(dir / kStripFaceFiles[0],
+                         test::WritePngWithLibpng({64, 64, 2, 16, 0, 6}, samples));
     const std::string out = dir / "strip.png";
     ASSERT_EQ(StitchFaceStrip(out.c_str(), 1, 100), kStitchWritten);
     const Picture strip = ReadPng(out);

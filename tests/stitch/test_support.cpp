@@ -112,9 +112,8 @@ DecodedJpeg DecodeJpegStrict(std::span<const uint8_t> jpeg) {
     return result;
 }
 
-std::vector<uint8_t> EncodeJpegWithTurbo(const std::vector<uint8_t>& pixels, int width,
-                                         int height, int channels, int subsampling,
-                                         int quality) {
+std::vector<uint8_t> EncodeJpegWithTurbo(const std::vector<uint8_t>& pixels, int width, int height,
+                                         int channels, int subsampling, int quality) {
     static const int kSampling[] = {TJSAMP_GRAY, TJSAMP_444, TJSAMP_422, TJSAMP_420};
     if (channels == 1 && subsampling != 0) {
         // libjpeg-turbo makes colour files only from colour input.
@@ -173,10 +172,14 @@ void ReadFromSpan(png_structp png, png_bytep data, png_size_t size) {
 
 int ChannelsOf(int colorType) {
     switch (colorType) {
-        case PNG_COLOR_TYPE_RGB: return 3;
-        case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
-        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-        default: return 1;
+        case PNG_COLOR_TYPE_RGB:
+            return 3;
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            return 4;
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            return 2;
+        default:
+            return 1;
     }
 }
 
@@ -253,10 +256,10 @@ PngBuilder& PngBuilder::Signature() {
 
 PngBuilder& PngBuilder::Header(uint32_t width, uint32_t height, int bitDepth, int colorType,
                                int compression, int filter, int interlace) {
-    const uint8_t data[13] = {uint8_t(width >> 24),  uint8_t(width >> 16),  uint8_t(width >> 8),
-                              uint8_t(width),        uint8_t(height >> 24), uint8_t(height >> 16),
-                              uint8_t(height >> 8),  uint8_t(height),       uint8_t(bitDepth),
-                              uint8_t(colorType),    uint8_t(compression),  uint8_t(filter),
+    const uint8_t data[13] = {uint8_t(width >> 24), uint8_t(width >> 16),  uint8_t(width >> 8),
+                              uint8_t(width),       uint8_t(height >> 24), uint8_t(height >> 16),
+                              uint8_t(height >> 8), uint8_t(height),       uint8_t(bitDepth),
+                              uint8_t(colorType),   uint8_t(compression),  uint8_t(filter),
                               uint8_t(interlace)};
     return Chunk("IHDR", data);
 }

@@ -14,12 +14,12 @@ namespace Korvo::test {
 
 // Deterministic pseudo-random numbers (splitmix64).
 class Random {
-public:
+  public:
     explicit Random(uint64_t state) : state_(state) {}
     uint64_t Next();
     int Below(int bound) { return static_cast<int>(Next() % uint64_t(bound)); }
 
-private:
+  private:
     uint64_t state_;
 };
 
@@ -45,8 +45,8 @@ DecodedJpeg DecodeJpegStrict(std::span<const uint8_t> jpeg);
 
 // libjpeg-turbo's own baseline file at the same settings (accurate DCT, standard tables).
 // `subsampling` as JpegSubsampling numbers it.
-std::vector<uint8_t> EncodeJpegWithTurbo(const std::vector<uint8_t>& pixels, int width,
-                                         int height, int channels, int subsampling, int quality);
+std::vector<uint8_t> EncodeJpegWithTurbo(const std::vector<uint8_t>& pixels, int width, int height,
+                                         int channels, int subsampling, int quality);
 
 struct JpegSegment {
     uint8_t marker;
@@ -62,8 +62,8 @@ struct PngSpec {
     int height = 0;
     int colorType = 2;
     int bitDepth = 8;
-    int filters = 0;     // PNG_FILTER_* mask; 0 for libpng's default
-    int level = 6;       // zlib level
+    int filters = 0;  // PNG_FILTER_* mask; 0 for libpng's default
+    int level = 6;    // zlib level
 };
 
 // A PNG written by libpng from packed rows as the file holds them (16-bit samples big-endian).
@@ -79,7 +79,7 @@ LibpngImage ReadPngWithLibpng(std::span<const uint8_t> png);
 
 // A PNG assembled chunk by chunk, for files no encoder would write.
 class PngBuilder {
-public:
+  public:
     PngBuilder& Signature();
     PngBuilder& Header(uint32_t width, uint32_t height, int bitDepth, int colorType,
                        int compression = 0, int filter = 0, int interlace = 0);
@@ -92,7 +92,7 @@ public:
     PngBuilder& Raw(std::span<const uint8_t> bytes);
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 
@@ -101,7 +101,7 @@ std::vector<uint8_t> Deflate(std::span<const uint8_t> data, int level = 6);
 // ---- Files ----
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -109,7 +109,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

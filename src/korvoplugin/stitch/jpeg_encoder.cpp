@@ -358,7 +358,8 @@ KORVO_INLINE void PutBits(BitSink& sink, uint32_t bits, int count) {
         std::memcpy(sink.out, &bigEndian, 8);
         sink.out += bytes;
     } else {
-        for (int i = 0; i < bytes; ++i) StoreByte(static_cast<uint8_t>(sink.acc >> (56 - 8 * i)), sink.out);
+        for (int i = 0; i < bytes; ++i)
+            StoreByte(static_cast<uint8_t>(sink.acc >> (56 - 8 * i)), sink.out);
     }
     sink.acc <<= 8 * bytes;
     sink.filled &= 7;
@@ -400,15 +401,14 @@ KORVO_INLINE void EncodeBlock(const int16_t* zigzag, int& lastDc, const Componen
     ForEachSymbol(
         zigzag, lastDc,
         [&](const Magnitude& m) KORVO_LAMBDA_INLINE { PutCode(sink, dcCodes[m.size], m); },
-        [&](int symbol, const Magnitude& m) KORVO_LAMBDA_INLINE {
-            PutCode(sink, acCodes[symbol], m);
-        });
+        [&](int symbol, const Magnitude& m)
+            KORVO_LAMBDA_INLINE { PutCode(sink, acCodes[symbol], m); });
 }
 
 // Writes the entropy-coded segment through the stream in blocks of kOutputBlock bytes, with a
 // 0x00 after every 0xFF.
 class EntropyWriter {
-public:
+  public:
     explicit EntropyWriter(jpge::output_stream& stream) : stream_(stream) {}
 
     bool ok() const { return ok_; }
@@ -460,7 +460,7 @@ public:
         return ok_;
     }
 
-private:
+  private:
     jpge::output_stream& stream_;
     uint8_t buffer_[kOutputBlock + kOutputSlack];
     size_t used_ = 0;
@@ -502,8 +502,8 @@ void EncodeMcuRowBaseline(const int16_t* blocks, const RowCoding& coding, Entrop
 
 #if KORVO_HAS_AVX2
 [[gnu::target("avx2,bmi,bmi2,lzcnt")]] void EncodeMcuRowAvx2(const int16_t* blocks,
-                                                              const RowCoding& coding,
-                                                              EntropyWriter& writer) {
+                                                             const RowCoding& coding,
+                                                             EntropyWriter& writer) {
     EncodeMcuRowGeneric(blocks, coding, writer);
 }
 #endif
@@ -583,7 +583,7 @@ void RunBands(int bands, size_t bandCoefficients, Transform&& transform, Consume
 // ---- Headers -------------------------------------------------------------------------------
 
 class HeaderWriter {
-public:
+  public:
     void Marker(uint8_t code) { bytes_.insert(bytes_.end(), {0xFF, code}); }
     void Byte(int value) { bytes_.push_back(static_cast<uint8_t>(value)); }
     void Word(int value) {
@@ -601,7 +601,7 @@ public:
         Bytes(spec.symbols, size_t(spec.symbolCount));
     }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 
@@ -701,8 +701,8 @@ struct JpegBandEncoder::Workspace::Planes : Korvo::Planes {
     using Korvo::Planes::Planes;
 };
 
-JpegBandEncoder::JpegBandEncoder(jpge::output_stream& stream, int width, int height,
-                                 int channels, const JpegParams& params)
+JpegBandEncoder::JpegBandEncoder(jpge::output_stream& stream, int width, int height, int channels,
+                                 const JpegParams& params)
     : state_(std::make_unique<State>()) {
     State& s = *state_;
     if (!ParamsAccepted(width, height, channels, params)) return;
@@ -740,8 +740,8 @@ JpegBandEncoder::Workspace::Workspace(const JpegBandEncoder& encoder)
                                        encoder.state_->setup.subsampling)) {}
 JpegBandEncoder::Workspace::~Workspace() = default;
 
-void JpegBandEncoder::Transform(int band, const uint8_t* rows, size_t stride,
-                                Workspace& workspace, int16_t* coefficients) const {
+void JpegBandEncoder::Transform(int band, const uint8_t* rows, size_t stride, Workspace& workspace,
+                                int16_t* coefficients) const {
     TransformBand(state_->setup, band, rows, stride, *workspace.planes_, coefficients);
 }
 
@@ -820,8 +820,8 @@ bool EncodeJpeg(jpge::output_stream& stream, int width, int height, int channels
     }
 }
 
-bool WriteJpegFile(const char* fileName, int width, int height, int channels,
-                   const uint8_t* pixels, const JpegParams& params) {
+bool WriteJpegFile(const char* fileName, int width, int height, int channels, const uint8_t* pixels,
+                   const JpegParams& params) {
     jpge::cfile_stream stream;
     if (!stream.open(fileName)) return false;
     const bool encoded = EncodeJpeg(stream, width, height, channels, pixels, params);

@@ -25,8 +25,8 @@ struct JpegParams {
 // Writes a baseline JFIF file of `pixels` (rows top to bottom, width × channels bytes each, no
 // padding; channels 1 grey, 3 RGB, 4 RGBA with alpha ignored). The file is created first, so
 // refused parameters leave it behind empty. True when every byte was written and the file closed.
-bool WriteJpegFile(const char* fileName, int width, int height, int channels,
-                   const uint8_t* pixels, const JpegParams& params);
+bool WriteJpegFile(const char* fileName, int width, int height, int channels, const uint8_t* pixels,
+                   const JpegParams& params);
 
 // The same encoding into any stream (nothing is opened or closed). False when the parameters are
 // refused (width or height not 1 to 65535, channels not 1, 3 or 4, quality not 1 to 100,
@@ -38,7 +38,7 @@ bool EncodeJpeg(jpge::output_stream& stream, int width, int height, int channels
 // go. Transform may run on several threads at once, each with its own Workspace; Encode takes
 // every band's coefficients in order, one call at a time.
 class JpegBandEncoder {
-public:
+  public:
     // Nothing is written yet; accepted() tells whether the parameters are usable.
     JpegBandEncoder(jpge::output_stream& stream, int width, int height, int channels,
                     const JpegParams& params);
@@ -53,11 +53,11 @@ public:
 
     // Scratch memory of one transforming thread.
     class Workspace {
-    public:
+      public:
         explicit Workspace(const JpegBandEncoder& encoder);
         ~Workspace();
 
-    private:
+      private:
         friend class JpegBandEncoder;
         struct Planes;
         std::unique_ptr<Planes> planes_;
@@ -78,7 +78,7 @@ public:
     bool Encode(const int16_t* coefficients);
     bool Finish();
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -191,8 +191,8 @@ KORVO_AVX2_INLINE void LoadChannels(const uint8_t* src, __m256i& r, __m256i& g, 
 KORVO_AVX2_INLINE void StoreSamples(__m256i v, uint8_t* dst) {
     const __m256i words = _mm256_packus_epi32(v, v);
     const __m256i bytes = _mm256_packus_epi16(words, words);
-    const __m128i joined = _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes),
-                                              _mm256_extracti128_si256(bytes, 1));
+    const __m128i joined =
+        _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), joined);
 }
 
@@ -204,8 +204,8 @@ int VectorPixels(int width, int channels) {
 }
 
 template <int Channels>
-KORVO_AVX2_INLINE void ConvertYCbCrVectors(const uint8_t* src, int pixels, uint8_t* y,
-                                           uint8_t* cb, uint8_t* cr) {
+KORVO_AVX2_INLINE void ConvertYCbCrVectors(const uint8_t* src, int pixels, uint8_t* y, uint8_t* cb,
+                                           uint8_t* cr) {
     const __m256i half = _mm256_set1_epi32(32768);
     const __m256i center = _mm256_set1_epi32(128);
     for (int x = 0; x < pixels; x += 8) {
@@ -236,15 +236,19 @@ KORVO_AVX2_INLINE void ConvertLumaVectors(const uint8_t* src, int pixels, uint8_
 KORVO_AVX2 void ConvertYCbCrAvx2(const uint8_t* src, int channels, int width, uint8_t* y,
                                  uint8_t* cb, uint8_t* cr) {
     const int pixels = VectorPixels(width, channels);
-    if (channels == 4) ConvertYCbCrVectors<4>(src, pixels, y, cb, cr);
-    else ConvertYCbCrVectors<3>(src, pixels, y, cb, cr);
+    if (channels == 4)
+        ConvertYCbCrVectors<4>(src, pixels, y, cb, cr);
+    else
+        ConvertYCbCrVectors<3>(src, pixels, y, cb, cr);
     ConvertYCbCrFrom(src, channels, pixels, width, y, cb, cr);
 }
 
 KORVO_AVX2 void ConvertLumaAvx2(const uint8_t* src, int channels, int width, uint8_t* y) {
     const int pixels = VectorPixels(width, channels);
-    if (channels == 4) ConvertLumaVectors<4>(src, pixels, y);
-    else ConvertLumaVectors<3>(src, pixels, y);
+    if (channels == 4)
+        ConvertLumaVectors<4>(src, pixels, y);
+    else
+        ConvertLumaVectors<3>(src, pixels, y);
     ConvertLumaFrom(src, channels, pixels, width, y);
 }
 

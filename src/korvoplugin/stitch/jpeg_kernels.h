@@ -38,8 +38,8 @@ struct Kernels {
     void (*downsampleH2V1)(const uint8_t* row, int outWidth, uint8_t* out);
     // Forward DCT (the Independent JPEG Group's accurate integer one) and quantisation of each
     // block, written as 64 coefficients in zigzag order.
-    void (*transformBlocks)(const BlockSource* blocks, size_t count,
-                            const Quantizer* const* tables, int16_t* out);
+    void (*transformBlocks)(const BlockSource* blocks, size_t count, const Quantizer* const* tables,
+                            int16_t* out);
 };
 
 const Kernels& PortableKernels();

@@ -10,7 +10,7 @@ namespace jpge {
 
 // Where an encoder's bytes go.
 class output_stream {
-public:
+  public:
     virtual ~output_stream() = default;
     // Takes a block of bytes; false when it could not take all of them.
     virtual bool put_bytes(const void* data, size_t size) = 0;
@@ -19,7 +19,7 @@ public:
 // Writes to a file opened for binary writing. A failed write latches: every later block fails
 // at once. A failed close counts as failure too.
 class cfile_stream final : public output_stream {
-public:
+  public:
     cfile_stream() = default;
     ~cfile_stream() override;
     cfile_stream(const cfile_stream&) = delete;
@@ -34,14 +34,14 @@ public:
 
     bool put_bytes(const void* data, size_t size) override;
 
-private:
+  private:
     Korvo::FileHandle file_;
     bool failed_ = false;
 };
 
 // Copies into a caller's buffer of fixed capacity. A block that does not fit is refused whole.
 class memory_stream final : public output_stream {
-public:
+  public:
     memory_stream(void* buffer, size_t capacity)
         : buffer_(static_cast<uint8_t*>(buffer)), capacity_(capacity) {}
 
@@ -49,7 +49,7 @@ public:
     // Bytes written so far.
     size_t size() const { return size_; }
 
-private:
+  private:
     uint8_t* buffer_;
     size_t capacity_;
     size_t size_ = 0;
@@ -57,12 +57,12 @@ private:
 
 // Collects everything in a growing byte vector.
 class vector_stream final : public output_stream {
-public:
+  public:
     bool put_bytes(const void* data, size_t size) override;
     const std::vector<uint8_t>& bytes() const { return bytes_; }
     std::vector<uint8_t>& bytes() { return bytes_; }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
 };
 

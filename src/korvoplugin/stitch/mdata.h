@@ -12,7 +12,7 @@ namespace base {
 // The bytes of a whole file together with the file's path. Copies share the same bytes, which
 // never change once read.
 class mdata {
-public:
+  public:
     mdata() = default;
     mdata(std::string path, std::vector<uint8_t> bytes);
 
@@ -22,7 +22,7 @@ public:
     std::span<const uint8_t> bytes() const { return {data(), size()}; }
     const std::string& path() const;
 
-private:
+  private:
     struct File {
         std::string path;
         std::vector<uint8_t> bytes;

@@ -12,7 +12,7 @@ namespace Korvo {
 // Heap bytes that start at zero. Large blocks come from the system already cleared, so an image
 // of tens of megabytes costs no pass over its memory until it is written.
 class ZeroedBytes {
-public:
+  public:
     ZeroedBytes() = default;
     // Throws std::bad_alloc when the memory cannot be had.
     explicit ZeroedBytes(size_t size) : size_(size) {
@@ -33,7 +33,7 @@ public:
     uint8_t operator[](size_t i) const { return bytes_.get()[i]; }
     operator std::span<const uint8_t>() const { return {data(), size_}; }
 
-private:
+  private:
     struct Free {
         void operator()(uint8_t* p) const noexcept { std::free(p); }
     };

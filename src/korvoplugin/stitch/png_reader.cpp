@@ -22,10 +22,14 @@ uint64_t SaturatingMul(uint64_t a, uint64_t b) {
 
 uint32_t Channels(uint8_t colorType) {
     switch (colorType) {
-        case 2: return 3;
-        case 4: return 2;
-        case 6: return 4;
-        default: return 1;
+        case 2:
+            return 3;
+        case 4:
+            return 2;
+        case 6:
+            return 4;
+        default:
+            return 1;
     }
 }
 
@@ -63,7 +67,8 @@ void UnfilterUp(uint8_t* row, const uint8_t* up, size_t n) {
 template <int Bpp>
 void UnfilterAverage(uint8_t* row, const uint8_t* up, size_t n) {
     if (up == nullptr) {
-        for (size_t i = Bpp; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + (row[i - Bpp] >> 1));
+        for (size_t i = Bpp; i < n; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + (row[i - Bpp] >> 1));
         return;
     }
     const size_t head = std::min<size_t>(Bpp, n);
@@ -94,11 +99,16 @@ void UnfilterPaeth(uint8_t* row, const uint8_t* up, size_t n) {
 template <int Bpp>
 void UnfilterSamples(uint8_t filter, uint8_t* row, const uint8_t* up, size_t n) {
     switch (filter) {
-        case 1: return UnfilterSub<Bpp>(row, n);
-        case 2: return up ? UnfilterUp(row, up, n) : void();
-        case 3: return UnfilterAverage<Bpp>(row, up, n);
-        case 4: return UnfilterPaeth<Bpp>(row, up, n);
-        default: return;
+        case 1:
+            return UnfilterSub<Bpp>(row, n);
+        case 2:
+            return up ? UnfilterUp(row, up, n) : void();
+        case 3:
+            return UnfilterAverage<Bpp>(row, up, n);
+        case 4:
+            return UnfilterPaeth<Bpp>(row, up, n);
+        default:
+            return;
     }
 }
 
@@ -114,12 +124,24 @@ bool UnfilterRow(uint8_t* row, const uint8_t* up, size_t bytes, uint32_t bpp) {
     const uint8_t* above = up ? up + 1 : nullptr;
     const size_t n = bytes - 1;
     switch (bpp) {
-        case 1: UnfilterSamples<1>(filter, samples, above, n); break;
-        case 2: UnfilterSamples<2>(filter, samples, above, n); break;
-        case 3: UnfilterSamples<3>(filter, samples, above, n); break;
-        case 4: UnfilterSamples<4>(filter, samples, above, n); break;
-        case 6: UnfilterSamples<6>(filter, samples, above, n); break;
-        default: UnfilterSamples<8>(filter, samples, above, n); break;
+        case 1:
+            UnfilterSamples<1>(filter, samples, above, n);
+            break;
+        case 2:
+            UnfilterSamples<2>(filter, samples, above, n);
+            break;
+        case 3:
+            UnfilterSamples<3>(filter, samples, above, n);
+            break;
+        case 4:
+            UnfilterSamples<4>(filter, samples, above, n);
+            break;
+        case 6:
+            UnfilterSamples<6>(filter, samples, above, n);
+            break;
+        default:
+            UnfilterSamples<8>(filter, samples, above, n);
+            break;
     }
     row[0] = 0;
     return true;
@@ -131,7 +153,7 @@ constexpr size_t kFileBlock = 64 * 1024;
 
 // The bytes of a PNG file in order: from memory, or from a file read in blocks.
 class ByteInput {
-public:
+  public:
     explicit ByteInput(std::span<const uint8_t> bytes) : view_(bytes) {}
     explicit ByteInput(std::FILE* file) : file_(file) {}
 
@@ -157,7 +179,7 @@ public:
         return done;
     }
 
-private:
+  private:
     void Refill() {
         if (buffer_.empty()) buffer_.resize(kFileBlock);
         const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
@@ -185,7 +207,7 @@ constexpr uint64_t kWindowBytes = 128 * 1024;
 // image counts as damaged.
 
 class PngRowReader::Decoder {
-public:
+  public:
     explicit Decoder(ByteInput input) : input_(std::move(input)) { ReadHeader(); }
 
     ~Decoder() {
@@ -246,7 +268,7 @@ public:
         return walkError_;
     }
 
-private:
+  private:
     // Signature and header chunk; the walk ends here on any fault.
     void ReadHeader() {
         uint8_t signature[8];
@@ -308,7 +330,8 @@ private:
             uint8_t first[4] = {};
             size_t kept = 0;
             while (chunkLeft_ > 0) {
-                const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+                const auto piece =
+                    input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
                 if (piece.empty()) break;
                 const size_t keep = std::min(piece.size(), sizeof first - kept);
                 std::memcpy(first + kept, piece.data(), keep);
@@ -339,7 +362,8 @@ private:
     bool CloseChunk() {
         inChunk_ = false;
         while (chunkLeft_ > 0) {
-            const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+            const auto piece =
+                input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
             if (piece.empty()) break;
             TakeChunkBytes(piece.size());
         }
@@ -365,7 +389,8 @@ private:
                 }
                 continue;
             }
-            const auto piece = input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
+            const auto piece =
+                input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
             if (piece.empty()) {
                 EndWalk(PngError::Chunk);  // the chunk runs past the end of the file
                 if (chunkUsed_) damaged_ = true;
@@ -402,7 +427,8 @@ private:
         }
         // The last row of the window becomes the row above the next window's first row.
         if (rows_ > 0) {
-            std::memcpy(above_.data(), window_.data() + (rows_ - 1) * stride_, static_cast<size_t>(stride_));
+            std::memcpy(above_.data(), window_.data() + (rows_ - 1) * stride_,
+                        static_cast<size_t>(stride_));
             haveAbove_ = true;
         }
         rows_ = read_ = 0;
@@ -415,13 +441,14 @@ private:
             }
             if (!Grow(want)) break;
             z_.next_out = window_.data() + filled_;
-            z_.avail_out = static_cast<uInt>(std::min<uint64_t>(
-                std::min<uint64_t>(window_.size(), want) - filled_, 1u << 30));
+            z_.avail_out = static_cast<uInt>(
+                std::min<uint64_t>(std::min<uint64_t>(window_.size(), want) - filled_, 1u << 30));
             const uInt room = z_.avail_out;
             const uInt input = z_.avail_in;
             const int status = Inflate();
             filled_ += room - z_.avail_out;
-            const bool stuck = status == Z_BUF_ERROR && input == z_.avail_in && room == z_.avail_out;
+            const bool stuck =
+                status == Z_BUF_ERROR && input == z_.avail_in && room == z_.avail_out;
             if ((status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) || stuck) {
                 damaged_ = true;
             }
@@ -451,7 +478,8 @@ private:
     bool Grow(uint64_t want) {
         if (window_.size() > filled_) return true;
         try {
-            const uint64_t size = std::min(want, std::max<uint64_t>(2 * window_.size(), kWindowBytes));
+            const uint64_t size =
+                std::min(want, std::max<uint64_t>(2 * window_.size(), kWindowBytes));
             window_.resize(static_cast<size_t>(size));
             if (above_.size() < std::min<uint64_t>(stride_, size)) {
                 above_.resize(static_cast<size_t>(std::min<uint64_t>(stride_, size)));
@@ -538,10 +566,12 @@ PngImage DecodePng(std::span<const uint8_t> file) {
         // Room for the rows the header allows, but no more than the data could plausibly hold;
         // growth past that follows the data.
         const uint64_t limit = SaturatingMul(reader.header().height, PngRowStride(reader.header()));
-        scanlines.reserve(static_cast<size_t>(std::min<uint64_t>(limit, SaturatingMul(file.size(), 4) + 65536)));
+        scanlines.reserve(
+            static_cast<size_t>(std::min<uint64_t>(limit, SaturatingMul(file.size(), 4) + 65536)));
         for (auto row = reader.NextRow(); !row.empty(); row = reader.NextRow()) {
             if (scanlines.capacity() - scanlines.size() < row.size()) {
-                scanlines.reserve(static_cast<size_t>(std::min<uint64_t>(limit, 2 * scanlines.capacity() + row.size())));
+                scanlines.reserve(static_cast<size_t>(
+                    std::min<uint64_t>(limit, 2 * scanlines.capacity() + row.size())));
             }
             scanlines.insert(scanlines.end(), row.begin(), row.end());
         }

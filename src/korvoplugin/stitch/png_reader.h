@@ -61,7 +61,7 @@ PngError WalkPngChunks(std::span<const uint8_t> file, PngImage& image);
 // Decodes a PNG row by row, holding a few rows at a time: the same rows, in the same states, as
 // DecodePng's scanlines. Not copyable; one thread at a time.
 class PngRowReader {
-public:
+  public:
     // Reads from memory, which must outlive the reader.
     explicit PngRowReader(std::span<const uint8_t> file);
     // Reads an open file from its current position; the file is not closed.
@@ -91,7 +91,7 @@ public:
     // Memory ran out while decoding (counts as damaged).
     bool outOfMemory() const;
 
-private:
+  private:
     class Decoder;
     friend PngError WalkPngChunks(std::span<const uint8_t>, PngImage&);
     std::unique_ptr<Decoder> decoder_;

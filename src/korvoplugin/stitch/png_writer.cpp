@@ -15,7 +15,7 @@ constexpr size_t kMaxImageDataChunk = 8192;
 constexpr int kDeflateLevel = 6;
 
 class Deflater {
-public:
+  public:
     Deflater() { ready_ = deflateInit(&stream_, kDeflateLevel) == Z_OK; }
     ~Deflater() {
         if (ready_) deflateEnd(&stream_);
@@ -41,7 +41,7 @@ public:
         }
     }
 
-private:
+  private:
     z_stream stream_{};
     bool ready_ = false;
     uint8_t staging_[65536];
@@ -78,7 +78,7 @@ std::vector<uint8_t> EncodePng(const PixelImage& image) {
         for (uint32_t y = 0; y < image.height; ++y) {
             if (!deflater->Push(&noFilter, 1, Z_NO_FLUSH, compressed) ||
                 !deflater->Push(image.pixels.data() + y * rowBytes, rowBytes, Z_SYNC_FLUSH,
-                               compressed)) {
+                                compressed)) {
                 return {};
             }
         }
@@ -91,8 +91,8 @@ std::vector<uint8_t> EncodePng(const PixelImage& image) {
         uint8_t header[png::kHeaderDataBytes] = {};
         png::StoreBe32(header, image.width);
         png::StoreBe32(header + 4, image.height);
-        header[8] = 8;                                   // bit depth
-        header[9] = image.bitsPerPixel == 24 ? 2 : 6;    // truecolour, with alpha for 32 bits
+        header[8] = 8;                                 // bit depth
+        header[9] = image.bitsPerPixel == 24 ? 2 : 6;  // truecolour, with alpha for 32 bits
         AppendChunk(out, "IHDR", header, sizeof header);
         const uint8_t renderingIntent = 0;
         AppendChunk(out, "sRGB", &renderingIntent, 1);

@@ -26,17 +26,17 @@
 namespace Korvo {
 
 const char* const kStripFaceFiles[kFaceCount] = {
-    "right_image_left.png",  "left_image_left.png",   "top_image_left.png",
-    "bottom_image_left.png", "back_image_left.png",   "front_image_left.png",
-    "right_image_right.png", "left_image_right.png",  "top_image_right.png",
+    "right_image_left.png",   "left_image_left.png",  "top_image_left.png",
+    "bottom_image_left.png",  "back_image_left.png",  "front_image_left.png",
+    "right_image_right.png",  "left_image_right.png", "top_image_right.png",
     "bottom_image_right.png", "back_image_right.png", "front_image_right.png",
 };
 
 const char* const kGridFaceFiles[kFaceCount] = {
-    "right_image_right.png", "back_image_right.png", "left_image_right.png",
+    "right_image_right.png", "back_image_right.png",   "left_image_right.png",
     "front_image_right.png", "bottom_image_right.png", "top_image_right.png",
-    "right_image_left.png",  "back_image_left.png",  "left_image_left.png",
-    "front_image_left.png",  "bottom_image_left.png", "top_image_left.png",
+    "right_image_left.png",  "back_image_left.png",    "left_image_left.png",
+    "front_image_left.png",  "bottom_image_left.png",  "top_image_left.png",
 };
 
 namespace {
@@ -140,9 +140,10 @@ constexpr MirrorMasks kMirrorMasks = MakeMirrorMasks();
     }
     const size_t blocks = count / 16;
     for (size_t b = 0; b < blocks; ++b) {
-        const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b + 16)),
-                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b + 32))};
+        const __m128i in[3] = {
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b + 16)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 48 * b + 32))};
         // Pixels 16b … 16b + 15 land at kFaceSize − 16 − 16b onwards, reversed.
         uint8_t* dst = cellRow + (kFaceSize - 16 * (b + 1)) * 3;
         for (int o = 0; o < 3; ++o) {
@@ -181,10 +182,14 @@ void CopyPixels(const uint8_t* src, size_t count, uint8_t* cellRow) {
 template <bool Mirror>
 void CopyPixels(const FaceSamples& samples, const uint8_t* src, size_t count, uint8_t* cellRow) {
     switch (samples.pixelBytes) {
-        case 3: return CopyPixels<3, 1, Mirror>(src, count, cellRow);
-        case 4: return CopyPixels<4, 1, Mirror>(src, count, cellRow);
-        case 6: return CopyPixels<6, 2, Mirror>(src, count, cellRow);
-        default: return CopyPixels<8, 2, Mirror>(src, count, cellRow);
+        case 3:
+            return CopyPixels<3, 1, Mirror>(src, count, cellRow);
+        case 4:
+            return CopyPixels<4, 1, Mirror>(src, count, cellRow);
+        case 6:
+            return CopyPixels<6, 2, Mirror>(src, count, cellRow);
+        default:
+            return CopyPixels<8, 2, Mirror>(src, count, cellRow);
     }
 }
 
@@ -192,7 +197,7 @@ void CopyPixels(const FaceSamples& samples, const uint8_t* src, size_t count, ui
 // gives black rows; one whose image data proves damaged must be painted black as a whole, which
 // the caller learns from damaged().
 class FaceReader {
-public:
+  public:
     explicit FaceReader(const Cell& cell) : cell_(cell) {
         file_ = OpenFile(cell.path.c_str(), "rb");
         if (!file_) return;
@@ -207,10 +212,12 @@ public:
         if (samples_.pixelBytes != 0) {
             const auto row = reader_->NextRow();
             if (!row.empty()) {
-                count = std::min<size_t>({(row.size() - 1) / samples_.pixelBytes,
-                                          reader_->header().width, kFaceSize});
-                if (cell_.mirror) CopyPixels<true>(samples_, row.data() + 1, count, cellRow);
-                else CopyPixels<false>(samples_, row.data() + 1, count, cellRow);
+                count = std::min<size_t>(
+                    {(row.size() - 1) / samples_.pixelBytes, reader_->header().width, kFaceSize});
+                if (cell_.mirror)
+                    CopyPixels<true>(samples_, row.data() + 1, count, cellRow);
+                else
+                    CopyPixels<false>(samples_, row.data() + 1, count, cellRow);
             }
         }
         const size_t black = (kFaceSize - count) * 3;
@@ -227,7 +234,7 @@ public:
     bool damaged() const { return reader_ && samples_.pixelBytes != 0 && reader_->damaged(); }
     bool outOfMemory() const { return reader_ && reader_->outOfMemory(); }
 
-private:
+  private:
     const Cell& cell_;
     FileHandle file_;
     std::unique_ptr<PngRowReader> reader_;
@@ -245,7 +252,7 @@ private:
 enum class PassOutcome { Written, FaceDamaged, NotWritten, OutOfMemory };
 
 class BandPipeline {
-public:
+  public:
     BandPipeline(const std::vector<Cell>& cells, const std::vector<bool>& black, uint32_t width,
                  JpegBandEncoder& encoder)
         : cells_(cells), black_(black), width_(width), encoder_(encoder) {
@@ -258,7 +265,8 @@ public:
         for (int band = 0; band < int(bands_.size()); ++band) {
             const uint32_t y = uint32_t(band * bandRows_);
             for (size_t c = 0; c < cells.size(); ++c) {
-                if (cells[c].y <= y && y < cells[c].y + kFaceSize) bands_[band].cells.push_back(int(c));
+                if (cells[c].y <= y && y < cells[c].y + kFaceSize)
+                    bands_[band].cells.push_back(int(c));
             }
             bands_[band].pending = int(bands_[band].cells.size());
             if (bands_[band].pending == 0) bands_[band].state = BandState::Decoded;
@@ -281,7 +289,7 @@ public:
     // Cells whose faces proved damaged in this pass.
     const std::vector<int>& damagedCells() const { return damaged_; }
 
-private:
+  private:
     enum class BandState { Decoding, Decoded, Transforming, Transformed, Coding, Coded };
 
     struct Band {
@@ -308,7 +316,8 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             Unit unit;
-            changed_.wait(lock, [&] { return Finished() || (unit = PickUnit()).kind != Unit::Kind::None; });
+            changed_.wait(
+                lock, [&] { return Finished() || (unit = PickUnit()).kind != Unit::Kind::None; });
             if (Finished()) return;
             lock.unlock();
             bool ok = true;
@@ -334,13 +343,15 @@ private:
     }
 
     Unit PickUnit() {
-        if (!coding_ && coded_ < int(bands_.size()) && bands_[coded_].state == BandState::Transformed) {
+        if (!coding_ && coded_ < int(bands_.size()) &&
+            bands_[coded_].state == BandState::Transformed) {
             bands_[coded_].state = BandState::Coding;
             coding_ = true;
             return {Unit::Kind::Code, coded_, 0};
         }
         // Coefficient slots hold the bands between the coder and the transform.
-        const int transformLimit = std::min(int(bands_.size()), coded_ + int(coefficientSlots_.size()));
+        const int transformLimit =
+            std::min(int(bands_.size()), coded_ + int(coefficientSlots_.size()));
         for (int band = coded_; band < transformLimit; ++band) {
             if (bands_[band].state == BandState::Decoded) {
                 bands_[band].state = BandState::Transforming;
@@ -350,7 +361,8 @@ private:
         Unit best;
         for (size_t c = 0; c < faces_.size(); ++c) {
             const Face& face = faces_[c];
-            if (face.busy || face.nextBand >= face.endBand || !PixelSlotFree(face.nextBand)) continue;
+            if (face.busy || face.nextBand >= face.endBand || !PixelSlotFree(face.nextBand))
+                continue;
             if (best.kind == Unit::Kind::None || face.nextBand < best.band) {
                 best = {Unit::Kind::Decode, face.nextBand, int(c)};
             }
@@ -361,14 +373,17 @@ private:
 
     bool RunUnit(const Unit& unit, std::unique_ptr<JpegBandEncoder::Workspace>& workspace) {
         switch (unit.kind) {
-            case Unit::Kind::Decode: return Decode(unit.band, unit.cell);
+            case Unit::Kind::Decode:
+                return Decode(unit.band, unit.cell);
             case Unit::Kind::Transform:
                 if (!workspace) workspace = std::make_unique<JpegBandEncoder::Workspace>(encoder_);
                 encoder_.Transform(unit.band, PixelSlot(unit.band), size_t(width_) * 3, *workspace,
                                    CoefficientSlot(unit.band));
                 return true;
-            case Unit::Kind::Code: return encoder_.Encode(CoefficientSlot(unit.band));
-            case Unit::Kind::None: return true;
+            case Unit::Kind::Code:
+                return encoder_.Encode(CoefficientSlot(unit.band));
+            case Unit::Kind::None:
+                return true;
         }
         return true;
     }
@@ -381,8 +396,10 @@ private:
         uint8_t* rows = PixelSlot(band) + size_t(where.x) * 3;
         const size_t stride = size_t(width_) * 3;
         for (int r = 0; r < bandRows_; ++r) {
-            if (face.reader) face.reader->CopyNextRow(rows + r * stride);
-            else std::memset(rows + r * stride, 0, kCellRowBytes);
+            if (face.reader)
+                face.reader->CopyNextRow(rows + r * stride);
+            else
+                std::memset(rows + r * stride, 0, kCellRowBytes);
         }
         if (face.reader && band + 1 == face.endBand) face.reader->Finish();
         return !(face.reader && face.reader->damaged());
@@ -398,20 +415,23 @@ private:
                 if (!ok) {
                     damaged_.push_back(unit.cell);
                     Abort(face.reader && face.reader->outOfMemory() ? PassOutcome::OutOfMemory
-                                                                     : PassOutcome::FaceDamaged);
+                                                                    : PassOutcome::FaceDamaged);
                 }
                 if (face.nextBand == face.endBand) face.reader.reset();  // frees its buffers
                 if (--band.pending == 0) band.state = BandState::Decoded;
                 break;
             }
-            case Unit::Kind::Transform: band.state = BandState::Transformed; break;
+            case Unit::Kind::Transform:
+                band.state = BandState::Transformed;
+                break;
             case Unit::Kind::Code:
                 band.state = BandState::Coded;
                 coding_ = false;
                 ++coded_;
                 if (!ok) Abort(PassOutcome::NotWritten);
                 break;
-            case Unit::Kind::None: break;
+            case Unit::Kind::None:
+                break;
         }
     }
 
@@ -490,8 +510,10 @@ uint32_t StitchJpeg(const char* path, const std::vector<Cell>& cells, uint32_t w
         switch (outcome) {
             case PassOutcome::Written:
                 return encoder.Finish() && stream.close() ? kStitchWritten : kStitchNotWritten;
-            case PassOutcome::NotWritten: return kStitchNotWritten;
-            case PassOutcome::OutOfMemory: return kStitchOutOfMemory;
+            case PassOutcome::NotWritten:
+                return kStitchNotWritten;
+            case PassOutcome::OutOfMemory:
+                return kStitchOutOfMemory;
             case PassOutcome::FaceDamaged:
                 for (int cell : pipeline.damagedCells()) black[size_t(cell)] = true;
                 if (attempt == 0) FindDamagedFaces(cells, black);
@@ -520,7 +542,8 @@ uint32_t StitchPng(const char* path, const std::vector<Cell>& cells, uint32_t wi
             } catch (const std::bad_alloc&) {
             }
             if (damaged) {
-                for (uint32_t r = 0; r < kFaceSize; ++r) std::memset(cell + r * stride, 0, kCellRowBytes);
+                for (uint32_t r = 0; r < kFaceSize; ++r)
+                    std::memset(cell + r * stride, 0, kCellRowBytes);
             }
         }
     });
@@ -532,8 +555,8 @@ uint32_t StitchPng(const char* path, const std::vector<Cell>& cells, uint32_t wi
     return CloseFile(file) && written ? kStitchWritten : kStitchNotWritten;
 }
 
-uint32_t Stitch(const char* path, const std::vector<Cell>& cells, uint32_t width,
-                uint32_t height, int32_t quality) {
+uint32_t Stitch(const char* path, const std::vector<Cell>& cells, uint32_t width, uint32_t height,
+                int32_t quality) {
     try {
         return EndsWithJpg(path) ? StitchJpeg(path, cells, width, height, quality)
                                  : StitchPng(path, cells, width, height);

@@ -6,8 +6,8 @@ namespace Korvo {
 
 // Results of StitchFaceStrip and StitchFaceGrid. Missing or unreadable faces are not failures:
 // their cells stay black and the image is still written.
-inline constexpr uint32_t kStitchWritten = 0;       // also: face count below 1, nothing to write
-inline constexpr uint32_t kStitchNotWritten = 1;    // the output file could not be created or written
+inline constexpr uint32_t kStitchWritten = 0;     // also: face count below 1, nothing to write
+inline constexpr uint32_t kStitchNotWritten = 1;  // the output file could not be created or written
 inline constexpr uint32_t kStitchBadFaceCount = 2;  // more than twelve faces asked for
 inline constexpr uint32_t kStitchOutOfMemory = 3;   // no memory for the image
 
