@@ -40,13 +40,13 @@ struct HuffmanCodes {
 };
 
 // Canonical codes of a table (T.81 Annex C): shortest codes first, counting up.
-HuffmanCodes BuildCodes(const HuffmanSpec& spec) {
+HuffmanCodes BuildCodes(const HuffmanSpec& table) {
     HuffmanCodes codes;
     uint32_t code = 0;
     int k = 0;
     for (uint32_t length = 1; length <= 16; ++length) {
-        for (int i = 0; i < spec.counts[length - 1]; ++i, ++k) {
-            codes.entry[spec.symbols[k]] = code++ << 5 | length;
+        for (int i = 0; i < table.counts[length - 1]; ++i, ++k) {
+            codes.entry[table.symbols[k]] = code++ << 5 | length;
         }
         code <<= 1;
     }
@@ -102,16 +102,16 @@ HuffmanSpec BuildOptimalSpec(const std::array<uint32_t, 256>& counts) {
     while (longest > 0 && bits[longest] == 0) --longest;
     if (longest > 0) bits[longest] -= 1;  // the reserved symbol's code
 
-    HuffmanSpec spec{};
-    for (int i = 1; i <= 16; ++i) spec.counts[i - 1] = static_cast<uint8_t>(bits[i]);
-    for (int length = 1; length <= 256 && spec.symbolCount < 256; ++length) {
+    HuffmanSpec table{};
+    for (int i = 1; i <= 16; ++i) table.counts[i - 1] = static_cast<uint8_t>(bits[i]);
+    for (int length = 1; length <= 256 && table.symbolCount < 256; ++length) {
         for (int symbol = 0; symbol < 256; ++symbol) {
             if (codeSize[symbol] == length) {
-                spec.symbols[spec.symbolCount++] = static_cast<uint8_t>(symbol);
+                table.symbols[table.symbolCount++] = static_cast<uint8_t>(symbol);
             }
         }
     }
-    return spec;
+    return table;
 }
 
 // Quality scaling: factor 5000 ÷ quality below 50, else 200 − 2 × quality, in percent.
@@ -593,12 +593,12 @@ class HeaderWriter {
     void Bytes(const uint8_t* data, size_t size) { bytes_.insert(bytes_.end(), data, data + size); }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-    void HuffmanTable(int tableClass, int id, const HuffmanSpec& spec) {
+    void HuffmanTable(int tableClass, int id, const HuffmanSpec& table) {
         Marker(0xC4);
-        Word(2 + 1 + 16 + spec.symbolCount);
+        Word(2 + 1 + 16 + table.symbolCount);
         Byte(tableClass << 4 | id);
-        Bytes(spec.counts, 16);
-        Bytes(spec.symbols, size_t(spec.symbolCount));
+        Bytes(table.counts, 16);
+        Bytes(table.symbols, size_t(table.symbolCount));
     }
 
   private:
