@@ -185,7 +185,7 @@ int ChannelsOf(int colorType) {
 
 }  // namespace
 
-std::vector<uint8_t> WritePngWithLibpng(const PngSpec& spec, std::span<const uint8_t> rows) {
+std::vector<uint8_t> WritePngWithLibpng(const PngSpec& shape, std::span<const uint8_t> rows) {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -194,15 +194,15 @@ std::vector<uint8_t> WritePngWithLibpng(const PngSpec& spec, std::span<const uin
         throw std::runtime_error("libpng could not write");
     }
     png_set_write_fn(png, &out, AppendToVector, nullptr);
-    png_set_IHDR(png, info, uint32_t(spec.width), uint32_t(spec.height), spec.bitDepth,
-                 spec.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, uint32_t(shape.width), uint32_t(shape.height), shape.bitDepth,
+                 shape.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, spec.level);
-    if (spec.filters != 0) png_set_filter(png, 0, spec.filters);
+    png_set_compression_level(png, shape.level);
+    if (shape.filters != 0) png_set_filter(png, 0, shape.filters);
     png_write_info(png, info);
     const size_t rowBytes =
-        (size_t(spec.width) * ChannelsOf(spec.colorType) * spec.bitDepth + 7) / 8;
-    for (int y = 0; y < spec.height; ++y) {
+        (size_t(shape.width) * ChannelsOf(shape.colorType) * shape.bitDepth + 7) / 8;
+    for (int y = 0; y < shape.height; ++y) {
         png_write_row(png, const_cast<png_bytep>(rows.data() + rowBytes * y));
     }
     png_write_end(png, info);

@@ -67,7 +67,7 @@ struct PngSpec {
 };
 
 // A PNG written by libpng from packed rows as the file holds them (16-bit samples big-endian).
-std::vector<uint8_t> WritePngWithLibpng(const PngSpec& spec, std::span<const uint8_t> rows);
+std::vector<uint8_t> WritePngWithLibpng(const PngSpec& shape, std::span<const uint8_t> rows);
 
 struct LibpngImage {
     bool ok = false;
