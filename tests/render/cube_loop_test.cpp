@@ -269,5 +269,69 @@ TEST_F(CubeLoop, StripPathTooLongForTheStitcherIsRefused) {
     EXPECT_TRUE(OutputFiles().empty());
 }
 
+TEST_F(CubeLoop, RendererThatCannotBeOpenedFailsTheFirstFace) {
+    OpenScene(kSixWalls);
+    Prepare({L"Cam_Free"});
+    INode* camera = Node(L"Cam_Free");
+    Korvo::ProjectCamera(camera);
+    const Matrix3 before = camera->GetNodeTM(0);
+    app_->Core().SetRendererBroken(true);
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(camera->GetNodeTM(0), before);
+    EXPECT_EQ(KorvoHost::LiveBitmapCount(), 0);
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceRender);
+    EXPECT_EQ(LogLines().back(), "Failed to render side 0");
+}
+
+TEST_F(CubeLoop, StitchThatCannotWriteFailsTheRun) {
+    OpenScene(kSixWalls);
+    Prepare({L"Cam_Free"});
+    fs::create_directories(workFolder_ / "room_Cam_Free.jpg" / "x");  // where the strip goes
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorResultMove);
+    EXPECT_EQ(LogLines().back(), "Failed to write the stitched image " +
+                                     (workFolder_ / "room_Cam_Free.jpg").string() +
+                                     ". Stitcher result was 1.");
+    EXPECT_TRUE(OutputFiles().empty());
+}
+
+TEST_F(CubeLoop, NamesThatNameFoldersAreReplaced) {
+    std::ifstream in(kSixWalls);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.replace(text.find("\"Cam_Free\""), 10, "\"../Cam\"");
+    OpenSceneText(text);
+    Prepare({L"../Cam"});
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(LogLines()[0], "Invalid camera name: changing ../Cam to Korvo_Camera");
+    EXPECT_EQ(OutputFiles(), std::vector<fs::path>{"room_Korvo_Camera.jpg"});
+    EXPECT_FALSE(fs::exists(workFolder_.parent_path() / "Cam_top_image_left.png"));
+}
+
+TEST_F(CubeLoop, PickedCamerasOfTheSameNameKeepTheirOwnFaces) {
+    std::ifstream in(kSixWalls);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.replace(text.find("\"Cam_Target\""), 12, "\"cam_free\"");
+    OpenSceneText(text);
+    Prepare({L"Cam_Free", L"cam_free"});
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(LogLines()[0], "Invalid camera name: changing cam_free to Korvo_Camera");
+    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam_Free.jpg", "room_Korvo_Camera.jpg"}));
+}
+
+TEST_F(CubeLoop, CameraListEmptiedDuringTheRunDoesNotDisturbIt) {
+    // Another request handled while the run lets window messages through empties the list.
+    class Clearer final : public KorvoHost::FrontEnd {
+    public:
+        Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
+        void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
+    } clearer;
+    OpenScene(kSixWalls);
+    Prepare({L"Cam_Free"});
+    KorvoHost::SetFrontEnd(&clearer);
+    EXPECT_TRUE(Run());
+    KorvoHost::SetFrontEnd(watcher_.get());
+    EXPECT_EQ(OutputFiles(), std::vector<fs::path>{"room_Cam_Free.jpg"});
+}
+
 }  // namespace
 }  // namespace KorvoTest

@@ -13,10 +13,10 @@ class KorvoStereoClassDesc final : public ClassDesc2 {
 public:
     int IsPublic() override { return 1; }
     void* Create(BOOL) override { return nullptr; }
-    const MCHAR* ClassName() override { return LoadResourceText(IDS_STEREO_CLASS_NAME); }
+    const MCHAR* ClassName() override { return LastingResourceText(IDS_STEREO_CLASS_NAME); }
     SClass_ID SuperClassID() override { return TEXMAP_CLASS_ID; }
     Class_ID ClassID() override { return kKorvoStereoClassID; }
-    const MCHAR* Category() override { return LoadResourceText(IDS_CATEGORY); }
+    const MCHAR* Category() override { return LastingResourceText(IDS_CATEGORY); }
     const MCHAR* InternalName() override { return L"KorvoStereo"; }
     HINSTANCE HInstance() override { return PluginInstance(); }
 };

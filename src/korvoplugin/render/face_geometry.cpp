@@ -57,7 +57,9 @@ void ProjectCamera(INode* camera) {
         const float towards = tm.GetRow(2).z > 0.0f ? -1.0f : 1.0f;
         back = Point3{tm.GetRow(1).x, tm.GetRow(1).y, 0.0f} * towards;
     }
-    if (back.Length() <= kDegenerate || !IsFinite(back)) return;  // no heading at all: leave it
+    // No heading at all (a collapsed transform): leave the camera as it is.
+    if (back.Length() <= kDegenerate * tm.GetRow(1).Length() || back.Length() == 0.0f || !IsFinite(back))
+        return;
 
     const Point3 d = Normalize(back);
     const Point3 up{0.0f, 0.0f, 1.0f};

@@ -1,7 +1,9 @@
 #include "shell/cube_loop.h"
 
 #include <array>
+#include <cwctype>
 #include <memory>
+#include <vector>
 
 #include "host/util.h"
 #include "render/face_geometry.h"
@@ -21,25 +23,65 @@ namespace {
 
 constexpr int kStripQuality = 100;
 constexpr int kFacesPerStrip = 12;
-// Paths reach the stitcher as multibyte text in a buffer of this many bytes, terminator included.
-constexpr int kNarrowPathBuffer = 260;
 
 MSTR NodeName(INode* node) {
     const MCHAR* name = node ? node->GetName() : nullptr;
     return name ? MSTR(name) : MSTR();
 }
 
-// A node name can be part of a file name when it is a legal path that names no folder.
+// The longest name a face file adds to its camera's name.
+constexpr const MCHAR* kLongestFaceSuffix = L"_bottom_image_right.png";
+
+// A node name can be part of a file name when it names no folder and its longest face file is a
+// legal path.
 bool UsableInFileName(const MSTR& name) {
-    return MaxSDK::Util::Path(name).IsLegal() && name.find_first_of(L"/\\") == MSTR::npos;
+    return !name.empty() && name.find_first_of(L"/\\") == MSTR::npos &&
+           MaxSDK::Util::Path(name + kLongestFaceSuffix).IsLegal();
 }
 
-int PickedCount(const KorvoPlugin& plugin) {
-    int count = 0;
-    for (const CameraData* camera : plugin.cameras)
-        if (camera && camera->selected) ++count;
-    return count;
+bool SameFileName(const MSTR& a, const MSTR& b) {
+    // Compared as file systems that ignore case compare them.
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towlower(x) == std::towlower(y);
+           });
 }
+
+// Whether a camera picked before this node in the list has the same name: their face files would
+// overwrite each other, since every camera is rendered before any is stitched.
+bool NameTakenByEarlierPick(const KorvoPlugin& plugin, INode* node, const MSTR& name) {
+    for (const CameraData* camera : plugin.cameras) {
+        if (!camera) continue;
+        if (camera->node == node) return false;
+        if (camera->selected && SameFileName(NodeName(camera->node), name)) return true;
+    }
+    return false;
+}
+
+// What the loop needs of a picked camera. The loop keeps its own copy: the host processes window
+// messages during every render, and a request handled then may empty the camera list.
+struct PickedCamera {
+    INode* node;
+    MSTR fileName;
+};
+
+std::vector<PickedCamera> PickedCameras(const KorvoPlugin& plugin) {
+    std::vector<PickedCamera> picked;
+    for (const CameraData* camera : plugin.cameras)
+        if (camera && camera->selected) picked.push_back({camera->node, camera->fileName});
+    return picked;
+}
+
+// The strip's path as the stitcher takes it: multibyte text in a buffer of 260 bytes. A path that
+// does not fit, or that the code page cannot hold, is refused rather than cut to another name.
+bool NarrowStripPath(const MSTR& strip, std::array<char, 260>& narrow) {
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, strip.c_str(), -1, narrow.data(),
+                                          static_cast<int>(narrow.size()), nullptr, &lossy);
+    return bytes > 0 && !lossy;
+}
+
+bool StitchPicked(const KorvoPlugin& plugin, const std::vector<PickedCamera>& picked, int layout);
 
 // The face's file as the loop writes it and as the stitcher reads it.
 MSTR PrefixedFacePath(const MSTR& workFolder, INode* node, int face, int eye) {
@@ -68,10 +110,13 @@ MSTR StripFileName(const KorvoPlugin& plugin, INode* node) {
 void fix_cam(KorvoPlugin& plugin, INode* node) {
     if (!node) return;
     const MSTR oldName = NodeName(node);
-    if (UsableInFileName(oldName)) return;
+    if (UsableInFileName(oldName) && !NameTakenByEarlierPick(plugin, node, oldName)) return;
     MSTR newName = L"Korvo_Camera";
     LogFormat(ResourceString(IDS_INVALID_CAMERA_NAME), oldName, newName);
     if (Interface* ip = GetCOREInterface()) ip->MakeNameUnique(newName);
+    // The unique name may still match a picked camera's name but for case.
+    for (int n = 1; NameTakenByEarlierPick(plugin, node, newName); ++n)
+        newName = L"Korvo_Camera_" + std::to_wstring(n);
     node->SetName(newName.c_str());
     node->NotifyDependents(FOREVER, 0, REFMSG_NODE_NAMECHANGE, NOTIFY_ALL, TRUE, nullptr,
                            REFNOTIFY_ALLOW_OPT_OUT);
@@ -91,12 +136,24 @@ void SaveFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& workFolder, cons
 }
 
 bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
-    const int picked = PickedCount(plugin);
-    LogFormat(ResourceString(IDS_CAMERA_COUNT), static_cast<std::int32_t>(picked));
-    if (picked == 0) {
+    const std::vector<PickedCamera> picked = PickedCameras(plugin);
+    const int pickedCount = static_cast<int>(picked.size());
+    LogFormat(ResourceString(IDS_CAMERA_COUNT), static_cast<std::int32_t>(pickedCount));
+    if (pickedCount == 0) {
         LogMessage(ResourceString(IDS_NO_CAMERA_PICKED));
         EndOfRunCleanup(plugin);
         return true;
+    }
+    // A strip that could not reach the stitcher would fail the run after every render: refuse it
+    // before the first one.
+    for (const PickedCamera& camera : picked) {
+        std::array<char, 260> narrow{};
+        const MSTR strip = plugin.workFolder + L"/" + camera.fileName;
+        if (!NarrowStripPath(strip, narrow)) {
+            LogFormat(ResourceString(IDS_PATH_TOO_LONG), strip);
+            SetError(kErrorResultMove, true);
+            return false;
+        }
     }
 
     progress.SetMarquee(0);
@@ -110,12 +167,10 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
 
     const int renders = eachEye ? 12 : 6;
     const int bitmapType = wantsFloat ? BMM_FLOAT_RGBA_32 : BMM_TRUE_32;
-    const double percentPerDegree = (1.0 / 6.0) / picked;
-    int cameraIndex = 0;
-    for (int c = 0; c < plugin.cameras.Count(); ++c) {
-        CameraData* camera = plugin.cameras[c];
-        if (!camera || !camera->selected) continue;
-        INode* node = camera->node;
+    const double percentPerDegree = (1.0 / 6.0) / pickedCount;
+    for (int cameraIndex = 0; cameraIndex < pickedCount; ++cameraIndex) {
+        INode* node = picked[cameraIndex].node;
+        const CameraData camera{node, picked[cameraIndex].fileName, true};
         LogFormat(ResourceString(IDS_RENDERING_CAMERA), NodeName(node));
         ProjectCamera(node);
         PrepareCubeCamera(node);
@@ -135,39 +190,42 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
             }
             events->OnAfterFace(face, eye, eachEye);
             if (eachEye) {
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, *camera, face, eye);
+                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face, eye);
             } else {
                 // A mono renderer's face serves both eyes.
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, *camera, face,
+                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face,
                              static_cast<int>(Eye::LeftEye));
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, *camera, face,
+                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face,
                              static_cast<int>(Eye::RightEye));
             }
             rendered.bitmap->DeleteThis();
         }
-        ++cameraIndex;
     }
 
     events->OnRunEnd();
     progress.SetPercent(90);
     LogMessage(ResourceString(IDS_DONE_RENDERING));
-    if (!StitchCameras(plugin, events->GetStitchLayout())) return false;
+    if (!StitchPicked(plugin, picked, events->GetStitchLayout())) return false;
     progress.SetPercent(100);
     return true;
 }
 
 bool StitchCameras(KorvoPlugin& plugin, int layout) {
+    return StitchPicked(plugin, PickedCameras(plugin), layout);
+}
+
+namespace {
+
+bool StitchPicked(const KorvoPlugin& plugin, const std::vector<PickedCamera>& picked, int layout) {
     LogMessage(ResourceString(IDS_STITCHING));
-    for (int c = 0; c < plugin.cameras.Count(); ++c) {
-        const CameraData* camera = plugin.cameras[c];
-        if (!camera || !camera->selected) continue;
-        const MSTR name = NodeName(camera->node);
+    for (const PickedCamera& camera : picked) {
+        const MSTR name = NodeName(camera.node);
         LogFormat(ResourceString(IDS_STITCH_CAMERA_START), name);
 
         // The stitcher finds the faces beside the strip, under their bare names.
         for (int k = 0; k < kFacesPerStrip; ++k) {
             const int face = k / 2, eye = k % 2;
-            const MSTR source = PrefixedFacePath(plugin.workFolder, camera->node, face, eye);
+            const MSTR source = PrefixedFacePath(plugin.workFolder, camera.node, face, eye);
             if (!BMMIsFile(source.c_str())) {
                 SetError(kErrorFaceMissing, true);
                 LogFormat(ResourceString(IDS_FACE_MISSING), source);
@@ -184,11 +242,9 @@ bool StitchCameras(KorvoPlugin& plugin, int layout) {
             }
         }
 
-        const MSTR strip = plugin.workFolder + L"/" + camera->fileName;
-        std::array<char, kNarrowPathBuffer> narrow{};
-        // A path that does not fit is refused rather than cut to another file's name.
-        if (WideCharToMultiByte(CP_ACP, 0, strip.c_str(), -1, narrow.data(), kNarrowPathBuffer,
-                                nullptr, nullptr) <= 0) {
+        const MSTR strip = plugin.workFolder + L"/" + camera.fileName;
+        std::array<char, 260> narrow{};
+        if (!NarrowStripPath(strip, narrow)) {
             LogFormat(ResourceString(IDS_PATH_TOO_LONG), strip);
             SetError(kErrorResultMove, true);
             return false;
@@ -202,7 +258,7 @@ bool StitchCameras(KorvoPlugin& plugin, int layout) {
             return false;
         }
 
-        const MSTR final = plugin.outputFolder + L"/" + camera->fileName;
+        const MSTR final = plugin.outputFolder + L"/" + camera.fileName;
         const std::int32_t moved = MoveFileSafe(strip, final, false);
         if (moved != kMoveDone) {
             SetError(kErrorResultMove, true);
@@ -221,4 +277,5 @@ bool StitchCameras(KorvoPlugin& plugin, int layout) {
     return true;
 }
 
+}  // namespace
 }  // namespace Korvo

@@ -25,8 +25,10 @@ KorvoPlugin::~KorvoPlugin() {
 }
 
 void KorvoPlugin::BeginEditParams(Interface* ip, IUtil*) {
+    // A copy: the page's initialisation looks up another text while the host takes this one.
+    const MSTR title = ResourceString(IDS_ROLLUP_TITLE);
     panel = ip->AddRollupPage(PluginInstance(), MAKEINTRESOURCEW(IDD_PANEL), PanelDialogProc,
-                              LoadResourceText(IDS_ROLLUP_TITLE), 0, 0, ROLLUP_CAT_STANDARD);
+                              title.c_str(), 0, 0, ROLLUP_CAT_STANDARD);
 }
 
 void KorvoPlugin::EndEditParams(Interface* ip, IUtil*) {
@@ -52,8 +54,8 @@ KorvoPlugin& GetKorvoPlugin() {
 }
 
 void* KorvoPluginClassDesc::Create(BOOL) { return static_cast<UtilityObj*>(&GetKorvoPlugin()); }
-const MCHAR* KorvoPluginClassDesc::ClassName() { return LoadResourceText(IDS_CLASS_NAME); }
-const MCHAR* KorvoPluginClassDesc::Category() { return LoadResourceText(IDS_CATEGORY); }
+const MCHAR* KorvoPluginClassDesc::ClassName() { return LastingResourceText(IDS_CLASS_NAME); }
+const MCHAR* KorvoPluginClassDesc::Category() { return LastingResourceText(IDS_CATEGORY); }
 HINSTANCE KorvoPluginClassDesc::HInstance() { return PluginInstance(); }
 
 ClassDesc2* GetKorvoPluginClassDesc() {

@@ -16,7 +16,7 @@ DLLEXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     return TRUE;
 }
 
-DLLEXPORT const MCHAR* LibDescription() { return Korvo::LoadResourceText(Korvo::IDS_LIB_DESCRIPTION); }
+DLLEXPORT const MCHAR* LibDescription() { return Korvo::LastingResourceText(Korvo::IDS_LIB_DESCRIPTION); }
 
 DLLEXPORT int LibNumberClasses() { return 2; }
 

@@ -31,8 +31,10 @@ void RenderCallback::SetMarquee(int mode) {
     if (mode == 0) {
         style &= ~PBS_MARQUEE;
     } else if (mode == 1) {
-        style |= PBS_MARQUEE;
+        // The bar animates a marquee only once it has the style: write it before starting.
+        SetWindowLongPtrW(bar, GWL_STYLE, static_cast<LONG_PTR>(style | PBS_MARQUEE));
         SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+        return;
     }
     SetWindowLongPtrW(bar, GWL_STYLE, static_cast<LONG_PTR>(style));
 }

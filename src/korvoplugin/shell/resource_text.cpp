@@ -1,5 +1,8 @@
 #include "shell/resource_text.h"
 
+#include <map>
+#include <mutex>
+
 #include "host/win32.h"
 #include "support/module_handle.h"
 
@@ -16,6 +19,16 @@ const MCHAR* LoadResourceText(int id) {
 MSTR ResourceString(int id) {
     const MCHAR* text = LoadResourceText(id);
     return text ? MSTR(text) : MSTR();
+}
+
+const MCHAR* LastingResourceText(int id) {
+    static std::mutex mutex;
+    static std::map<int, MSTR> texts;  // nodes never move, so the pointers stay valid
+    std::lock_guard lock(mutex);
+    if (const auto it = texts.find(id); it != texts.end()) return it->second.c_str();
+    const MCHAR* text = LoadResourceText(id);
+    if (!text) return nullptr;
+    return texts.emplace(id, text).first->second.c_str();
 }
 
 }  // namespace Korvo

@@ -13,4 +13,8 @@ const MCHAR* LoadResourceText(int id);
 // A copy of the string, empty when there is none.
 MSTR ResourceString(int id);
 
+// The string in storage of its own that lives as long as the library, for texts handed to the
+// host (class names, categories, the library description); null when there is no such string.
+const MCHAR* LastingResourceText(int id);
+
 }  // namespace Korvo

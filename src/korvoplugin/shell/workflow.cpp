@@ -23,7 +23,8 @@ void EndOfRunCleanup(KorvoPlugin& plugin) {
 
 void get_cams(KorvoPlugin& plugin) {
     ClearCameras(plugin);
-    if (Interface* ip = GetCOREInterface()) ip->GetScene()->EnumTree(&plugin, FALSE, TRUE);
+    Interface* ip = GetCOREInterface();
+    if (IScene* scene = ip ? ip->GetScene() : nullptr) scene->EnumTree(&plugin, FALSE, TRUE);
 }
 
 void ClearCameras(KorvoPlugin& plugin) {

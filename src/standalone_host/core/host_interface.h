@@ -72,6 +72,8 @@ public:
     };
     // Samples per pixel along each axis of the renderers (1: one ray through each pixel centre).
     void SetRenderSamples(int samplesPerAxis) { renderSamples_ = samplesPerAxis; }
+    // A broken renderer cannot be opened (OpenCurRenderer answers 0), as when its licence is gone.
+    void SetRendererBroken(bool broken) { rendererBroken_ = broken; }
     // Why the last render could not be opened or run; empty after a render that worked.
     const std::string& LastRenderError() const { return lastRenderError_; }
 
@@ -94,6 +96,7 @@ private:
     struct OpenRenderer;
     std::unique_ptr<OpenRenderer> open_;
     int renderSamples_ = 2;
+    bool rendererBroken_ = false;
     std::string lastRenderError_;
 };
 

@@ -42,6 +42,10 @@ int HostInterface::OpenCurRenderer(INode* camNode, ViewExp*, RendType, int w, in
         lastRenderError_ = "no scene is open";
         return 0;
     }
+    if (rendererBroken_) {
+        lastRenderError_ = "the renderer is broken";
+        return 0;
+    }
     if (!CameraOf(camNode) || w <= 0 || h <= 0) {
         lastRenderError_ = "the render needs a camera node and a size";
         return 0;
