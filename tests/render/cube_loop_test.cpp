@@ -18,6 +18,14 @@ namespace {
 
 const fs::path kSixWalls = fs::path(KORVO_TEST_DATA) / "render" / "six_walls.json";
 
+// The six-walls scene with one piece of its text replaced.
+std::string SixWallsWith(const std::string& from, const std::string& to) {
+    std::ifstream in(kSixWalls);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.replace(text.find(from), from.size(), to);
+    return text;
+}
+
 // Watches the progress bar; can press the run's Cancel once the bar reaches a value.
 class ProgressWatcher final : public KorvoHost::FrontEnd {
 public:
@@ -144,10 +152,7 @@ TEST_F(CubeLoop, CancelDuringTheThirdFaceRestoresTheCamera) {
 }
 
 TEST_F(CubeLoop, FloatFrameBufferRenderersGetFloatBitmaps) {
-    std::ifstream in(kSixWalls);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.replace(text.find("\"renderer\": \"scanline\""), 22, "\"renderer\": \"scanline\", \"floatFrameBuffer\": true");
-    OpenSceneText(text);
+    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"", "\"renderer\": \"scanline\", \"floatFrameBuffer\": true"));
     Prepare({L"Cam_Free"});
     const size_t before = KorvoHost::CreatedBitmapTypes().size();
     ASSERT_TRUE(Run());
@@ -160,10 +165,7 @@ TEST_F(CubeLoop, FloatFrameBufferRenderersGetFloatBitmaps) {
 }
 
 TEST_F(CubeLoop, StereoRendererRendersEachEyeIntoAGrid) {
-    std::ifstream in(kSixWalls);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.replace(text.find("\"renderer\": \"scanline\""), 22, "\"renderer\": \"mental_ray\"");
-    OpenSceneText(text);
+    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"", "\"renderer\": \"mental_ray\""));
     Prepare({L"Cam_Free"});
     KorvoHost::ClearExecutedScripts();
     ASSERT_TRUE(Run());
@@ -208,10 +210,7 @@ TEST_F(CubeLoop, ExistingPanoramasKeepTheirNames) {
 }
 
 TEST_F(CubeLoop, RenamedCameraCarriesItsNewName) {
-    std::ifstream in(kSixWalls);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.replace(text.find("\"Cam_Free\""), 10, "\"Cam|Free\"");
-    OpenSceneText(text);
+    OpenSceneText(SixWallsWith("\"Cam_Free\"", "\"Cam|Free\""));
     Prepare({L"Cam|Free"});
     ASSERT_TRUE(Run());
     const auto lines = LogLines();
@@ -296,10 +295,7 @@ TEST_F(CubeLoop, StitchThatCannotWriteFailsTheRun) {
 }
 
 TEST_F(CubeLoop, NamesThatNameFoldersAreReplaced) {
-    std::ifstream in(kSixWalls);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.replace(text.find("\"Cam_Free\""), 10, "\"../Cam\"");
-    OpenSceneText(text);
+    OpenSceneText(SixWallsWith("\"Cam_Free\"", "\"../Cam\""));
     Prepare({L"../Cam"});
     ASSERT_TRUE(Run());
     EXPECT_EQ(LogLines()[0], "Invalid camera name: changing ../Cam to Korvo_Camera");
@@ -308,10 +304,7 @@ TEST_F(CubeLoop, NamesThatNameFoldersAreReplaced) {
 }
 
 TEST_F(CubeLoop, PickedCamerasOfTheSameNameKeepTheirOwnFaces) {
-    std::ifstream in(kSixWalls);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    text.replace(text.find("\"Cam_Target\""), 12, "\"cam_free\"");
-    OpenSceneText(text);
+    OpenSceneText(SixWallsWith("\"Cam_Target\"", "\"cam_free\""));
     Prepare({L"Cam_Free", L"cam_free"});
     ASSERT_TRUE(Run());
     EXPECT_EQ(LogLines()[0], "Invalid camera name: changing cam_free to Korvo_Camera");
