@@ -38,7 +38,8 @@ constexpr const char* kCameras = R"({
     {"name": "Up", "transform": {"position": [0, 0, 100], "rotation": [180, 0, 30]}, "camera": {}},
     {"name": "Down", "transform": {"position": [0, 0, 100], "rotation": [0, 0, 30]}, "camera": {}},
     {"name": "OnCamera", "transform": {"position": [5, 5, 5]}, "camera": {"target": "OnCameraTarget"}},
-    {"name": "OnCameraTarget", "transform": {"position": [5, 5, 5]}}
+    {"name": "OnCameraTarget", "transform": {"position": [5, 5, 5]}},
+    {"name": "Ortho", "camera": {"ortho": true, "fov": 30}}
   ]
 })";
 
@@ -165,7 +166,8 @@ TEST_F(FaceGeometry, TargetOnTheCameraNeverGivesNaN) {
 }
 
 TEST_F(FaceGeometry, PrepareGivesAPerspectiveNinetyDegreeLens) {
-    INode* camera = Node(L"Free");
+    INode* camera = Node(L"Ortho");
+    ASSERT_TRUE(static_cast<CameraObject*>(camera->EvalWorldState(0, TRUE).obj)->IsOrtho());
     Korvo::PrepareCubeCamera(camera);
     auto* lens = static_cast<CameraObject*>(camera->EvalWorldState(0, TRUE).obj);
     EXPECT_EQ(lens->GetFOV(0), HALFPI);
