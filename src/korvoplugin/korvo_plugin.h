@@ -5,16 +5,16 @@
 #include "host/plugin.h"
 #include "host/scene.h"
 #include "host/tab.h"
-#include "shell/camera_data.h"
-#include "shell/render_callback.h"
+#include "shell/run_state.h"
 
 namespace Korvo {
 
 constexpr Class_ID kKorvoPluginClassID{0x505201BD, 0x5A582925};
 
 // The workflow object. Exactly one exists per process, created on first use (GetKorvoPlugin) and
-// destroyed when the library unloads; the host's DeleteThis leaves it alive.
-class KorvoPlugin : public UtilityObj, public ITreeEnumProc {
+// destroyed when the library unloads; the host's DeleteThis leaves it alive. The run's fields
+// are its RunState, which the back ends take.
+class KorvoPlugin : public UtilityObj, public ITreeEnumProc, public RunState {
 public:
     KorvoPlugin();
     ~KorvoPlugin() override;
@@ -35,15 +35,9 @@ public:
     // ITreeEnumProc: collects the scene's cameras.
     int callback(INode* node) override;
 
-    RenderCallback progress;
     HWND panel = nullptr;
     HWND cameraDialog = nullptr;
     HWND cameraListView = nullptr;
-    CameraList cameras;
-    Tab<INode*> selectedCameras;
-    MSTR workFolder;
-    MSTR sceneName;
-    MSTR outputFolder;
 };
 
 // The one utility object, created on first use (thread-safe).

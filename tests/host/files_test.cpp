@@ -8,7 +8,7 @@
 #include <string>
 
 #include "host/bitmap.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/file_move.h"
 #include "standalone_host/platform/utf8.h"
 #include "test_support/file_contents.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/host_environment.h"
 #include "standalone_host/platform/utf8.h"
 #include "test_support/file_contents.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/host_environment.h"
 #include "test_support/temp_dir.h"
 

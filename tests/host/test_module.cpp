@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 extern "C" DLLEXPORT BOOL DllMain(HINSTANCE, DWORD reason, void*) {
     if (const char* trace = std::getenv("KORVO_TEST_MODULE_TRACE")) {

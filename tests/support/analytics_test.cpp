@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/utf8.h"
 #include "support/fresh_process.h"
 #include "support/module_handle.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/utf8.h"
 #include "test_support/file_contents.h"
 #include "test_support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include "host/max_types.h"
 #include "host/render.h"
 #include "host/scene.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 class ClassDesc;
 

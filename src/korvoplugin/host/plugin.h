@@ -2,7 +2,7 @@
 #pragma once
 
 #include "host/max_types.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 class Interface;
 class IUtil;

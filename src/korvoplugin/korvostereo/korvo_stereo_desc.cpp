@@ -1,7 +1,7 @@
 #include "korvostereo/korvo_stereo_desc.h"
 
 #include "resources/resource.h"
-#include "shell/resource_text.h"
+#include "resources/resource_text.h"
 #include "support/module_handle.h"
 
 namespace Korvo {

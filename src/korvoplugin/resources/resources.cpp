@@ -3,7 +3,7 @@
 // section.
 #include <iterator>
 
-#include "host/win32.h"
+#include "host/win32_window.h"
 #include "resources/resource.h"
 
 namespace Korvo {

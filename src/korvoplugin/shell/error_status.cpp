@@ -1,7 +1,7 @@
 #include "shell/error_status.h"
 
 #include "resources/resource.h"
-#include "shell/resource_text.h"
+#include "resources/resource_text.h"
 #include "support/text_format.h"
 
 namespace Korvo {

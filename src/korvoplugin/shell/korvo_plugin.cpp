@@ -2,8 +2,9 @@
 
 #include <array>
 
+#include "host/win32_window.h"
 #include "resources/resource.h"
-#include "shell/resource_text.h"
+#include "resources/resource_text.h"
 #include "shell/workflow.h"
 #include "support/module_handle.h"
 #include "support/settings.h"

@@ -3,7 +3,7 @@
 #include "korvo_plugin.h"
 #include "korvostereo/korvo_stereo_desc.h"
 #include "resources/resource.h"
-#include "shell/resource_text.h"
+#include "resources/resource_text.h"
 #include "support/module_handle.h"
 
 extern "C" {

@@ -1,5 +1,7 @@
 #include "shell/render_callback.h"
 
+#include "host/win32_window.h"
+
 namespace Korvo {
 
 void ProcessPendingMessages() {

@@ -4,7 +4,7 @@
 
 #include "host/interface.h"
 #include "host/render.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 class FPInterface;
 

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "support/module_handle.h"
 
 namespace Korvo {

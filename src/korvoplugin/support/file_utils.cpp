@@ -5,7 +5,7 @@
 #include <string>
 
 #include "host/util.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 namespace Korvo {
 namespace {

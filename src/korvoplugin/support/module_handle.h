@@ -2,7 +2,7 @@
 // that live beside the library.
 #pragma once
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 namespace Korvo {
 

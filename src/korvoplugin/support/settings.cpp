@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 namespace Korvo {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/bitmap.h"
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/file_move.h"
 #include "standalone_host/platform/last_error.h"
 #include "standalone_host/platform/utf8.h"

@@ -2,7 +2,7 @@
 // platform functions use to set it.
 #pragma once
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 
 namespace KorvoHost {
 

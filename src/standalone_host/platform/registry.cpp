@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/host_environment.h"
 #include "standalone_host/platform/utf8.h"
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "host/win32.h"
+#include "host/win32_window.h"
 
 namespace KorvoHost {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/win32.h"
+#include "host/win32_window.h"
 
 namespace KorvoHost {
 

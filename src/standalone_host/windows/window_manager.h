@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/win32.h"
+#include "host/win32_window.h"
 
 namespace KorvoHost {
 

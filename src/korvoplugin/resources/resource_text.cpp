@@ -1,9 +1,9 @@
-#include "shell/resource_text.h"
+#include "resources/resource_text.h"
 
 #include <map>
 #include <mutex>
 
-#include "host/win32.h"
+#include "host/win32_window.h"
 #include "support/module_handle.h"
 
 namespace Korvo {

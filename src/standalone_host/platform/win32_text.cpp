@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string_view>
 
-#include "host/win32.h"
+#include "host/win32_platform.h"
 #include "standalone_host/platform/utf8.h"
 
 int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideLength, char* output, int outputSize,
