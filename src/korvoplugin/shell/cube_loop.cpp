@@ -1,6 +1,8 @@
 #include "shell/cube_loop.h"
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <cwctype>
 #include <memory>
 #include <vector>
@@ -21,8 +23,17 @@
 namespace Korvo {
 namespace {
 
+constexpr int kCubeFaces = 6;
+constexpr int kEyes = 2;
+constexpr int kFacesPerStrip = kCubeFaces * kEyes;
 constexpr int kStripQuality = 100;
-constexpr int kFacesPerStrip = 12;
+// The stitcher takes the strip's path as multibyte text in a buffer of this many bytes.
+constexpr std::size_t kNarrowPathBytes = 260;
+
+// The renders move the progress bar from 0 to just under this percentage, one step per face of
+// each camera; the stitch moves it on to the end.
+constexpr int kRenderedPercent = 90;
+constexpr int kDonePercent = 100;
 
 MSTR NodeName(INode* node) {
     const MCHAR* name = node ? node->GetName() : nullptr;
@@ -42,9 +53,8 @@ bool UsableInFileName(const MSTR& name) {
 bool SameFileName(const MSTR& a, const MSTR& b) {
     // Compared as file systems that ignore case compare them.
     return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towlower(x) == std::towlower(y);
-           });
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
 }
 
 // Whether a camera picked before this node in the list has the same name: their face files would
@@ -58,35 +68,66 @@ bool NameTakenByEarlierPick(const KorvoPlugin& plugin, INode* node, const MSTR& 
     return false;
 }
 
-// What the loop needs of a picked camera. The loop keeps its own copy: the host processes window
-// messages during every render, and a request handled then may empty the camera list.
+// One picked camera with every file of its panorama, formed once when the run starts. The loop
+// keeps its own records: the host processes window messages during every render, and a request
+// handled then may empty the camera list.
 struct PickedCamera {
-    INode* node;
-    MSTR fileName;
+    INode* node = nullptr;
+    MSTR name;                                              // the node's name when the run started
+    std::array<std::array<MSTR, kEyes>, kCubeFaces> faces;  // face files, by face and eye
+    MSTR strip;                                             // the stitched strip, beside them
+    MSTR destination;                                       // the panorama in the output folder
+    // The strip's path as the stitcher takes it. A path that does not fit, or that the code page
+    // cannot hold, is refused rather than cut to another name.
+    std::array<char, kNarrowPathBytes> narrowStrip{};
+    bool narrowed = false;
 };
+
+// The face's file as the loop writes it and as the stitcher reads it.
+MSTR PrefixedFacePath(const MSTR& workFolder, const MSTR& cameraName, int face, int eye) {
+    return workFolder + L"/" + cameraName + L"_" + FaceFileName(face, eye);
+}
+
+PickedCamera MakePickedCamera(const KorvoPlugin& plugin, const CameraData& camera) {
+    PickedCamera picked;
+    picked.node = camera.node;
+    picked.name = NodeName(camera.node);
+    for (int face = 0; face < kCubeFaces; ++face)
+        for (int eye = 0; eye < kEyes; ++eye)
+            picked.faces[face][eye] = PrefixedFacePath(plugin.workFolder, picked.name, face, eye);
+    picked.strip = plugin.workFolder + L"/" + camera.fileName;
+    picked.destination = plugin.outputFolder + L"/" + camera.fileName;
+    BOOL lossy = FALSE;
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, picked.strip.c_str(), -1, picked.narrowStrip.data(),
+                            static_cast<int>(picked.narrowStrip.size()), nullptr, &lossy);
+    picked.narrowed = bytes > 0 && !lossy;
+    return picked;
+}
 
 std::vector<PickedCamera> PickedCameras(const KorvoPlugin& plugin) {
     std::vector<PickedCamera> picked;
     for (const CameraData* camera : plugin.cameras)
-        if (camera && camera->selected) picked.push_back({camera->node, camera->fileName});
+        if (camera && camera->selected) picked.push_back(MakePickedCamera(plugin, *camera));
     return picked;
 }
 
-// The strip's path as the stitcher takes it: multibyte text in a buffer of 260 bytes. A path that
-// does not fit, or that the code page cannot hold, is refused rather than cut to another name.
-bool NarrowStripPath(const MSTR& strip, std::array<char, 260>& narrow) {
-    BOOL lossy = FALSE;
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, strip.c_str(), -1, narrow.data(),
-                                          static_cast<int>(narrow.size()), nullptr, &lossy);
-    return bytes > 0 && !lossy;
+// Logs why the run stops, records the error for the contact dialog and answers false.
+template <class... Args>
+bool Fail(int code, int textId, const Args&... args) {
+    LogFormat(ResourceString(textId), args...);
+    SetError(code, true);
+    return false;
 }
 
-bool StitchPicked(const KorvoPlugin& plugin, const std::vector<PickedCamera>& picked, int layout);
-
-// The face's file as the loop writes it and as the stitcher reads it.
-MSTR PrefixedFacePath(const MSTR& workFolder, INode* node, int face, int eye) {
-    return workFolder + L"/" + NodeName(node) + L"_" + FaceFileName(face, eye);
+void WriteFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& path) {
+    info.SetName(path.c_str());
+    bitmap->OpenOutput(&info);
+    bitmap->Write(&info, BMM_SINGLEFRAME);
+    bitmap->Close(&info, BMM_CLOSE_COMPLETE);
 }
+
+bool StitchPicked(const MSTR& workFolder, const std::vector<PickedCamera>& picked, int layout);
 
 }  // namespace
 
@@ -126,16 +167,15 @@ void fix_cam(KorvoPlugin& plugin, INode* node) {
             camera->fileName = StripFileName(plugin, node);
 }
 
-void SaveFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& workFolder, const CameraData& camera,
-                  int face, int eye) {
-    const MSTR path = PrefixedFacePath(workFolder, camera.node, face, eye);
-    info.SetName(path.c_str());
-    bitmap->OpenOutput(&info);
-    bitmap->Write(&info, BMM_SINGLEFRAME);
-    bitmap->Close(&info, BMM_CLOSE_COMPLETE);
+void SaveFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& workFolder,
+                  const CameraData& camera, int face, int eye) {
+    WriteFaceFile(info, bitmap, PrefixedFacePath(workFolder, NodeName(camera.node), face, eye));
 }
 
 bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
+    // Count the picked cameras; with none the run is over. The records keep the folders the run
+    // started with.
+    const MSTR workFolder = plugin.workFolder;
     const std::vector<PickedCamera> picked = PickedCameras(plugin);
     const int pickedCount = static_cast<int>(picked.size());
     LogFormat(ResourceString(IDS_CAMERA_COUNT), static_cast<std::int32_t>(pickedCount));
@@ -146,16 +186,10 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
     }
     // A strip that could not reach the stitcher would fail the run after every render: refuse it
     // before the first one.
-    for (const PickedCamera& camera : picked) {
-        std::array<char, 260> narrow{};
-        const MSTR strip = plugin.workFolder + L"/" + camera.fileName;
-        if (!NarrowStripPath(strip, narrow)) {
-            LogFormat(ResourceString(IDS_PATH_TOO_LONG), strip);
-            SetError(kErrorResultMove, true);
-            return false;
-        }
-    }
+    for (const PickedCamera& camera : picked)
+        if (!camera.narrowed) return Fail(kErrorResultMove, IDS_PATH_TOO_LONG, camera.strip);
 
+    // Set up the renderer's hooks and the faces' bitmap type.
     progress.SetMarquee(0);
     Renderer* renderer = CurrentRenderer();
     const std::shared_ptr<RendererEvents> events = MakeRendererEvents(renderer);
@@ -164,114 +198,93 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
         renderer && renderer->HasRequirement(Renderer::kRequirement_Wants32bitFPOutput);
     if (wantsFloat) LogMessage(ResourceString(IDS_WANTS_FLOAT));
     events->OnRunStart();
-
-    const int renders = eachEye ? 12 : 6;
+    const int renders = eachEye ? kFacesPerStrip : kCubeFaces;
     const int bitmapType = wantsFloat ? BMM_FLOAT_RGBA_32 : BMM_TRUE_32;
-    const double percentPerDegree = (1.0 / 6.0) / pickedCount;
+    const double percentPerStep = (1.0 / kCubeFaces) / pickedCount;
+
+    // Render every face of every picked camera into the working folder.
     for (int cameraIndex = 0; cameraIndex < pickedCount; ++cameraIndex) {
-        INode* node = picked[cameraIndex].node;
-        const CameraData camera{node, picked[cameraIndex].fileName, true};
-        LogFormat(ResourceString(IDS_RENDERING_CAMERA), NodeName(node));
-        ProjectCamera(node);
-        PrepareCubeCamera(node);
+        const PickedCamera& camera = picked[cameraIndex];
+        LogFormat(ResourceString(IDS_RENDERING_CAMERA), camera.name);
+        ProjectCamera(camera.node);
+        PrepareCubeCamera(camera.node);
 
         for (int i = 0; i < renders; ++i) {
-            const int face = eachEye ? i / 2 : i;
-            const int eye = eachEye ? i % 2 : static_cast<int>(Eye::LeftEye);
+            const int face = eachEye ? i / kEyes : i;
+            const int eye = eachEye ? i % kEyes : static_cast<int>(Eye::LeftEye);
             events->OnBeforeFace(face, eye, eachEye);
             LogFormat(ResourceString(IDS_RENDERING_SIDE), static_cast<std::int32_t>(i));
-            progress.SetPercent((cameraIndex * 540 + face * 90) * percentPerDegree);
+            progress.SetPercent((cameraIndex * kCubeFaces + face) * kRenderedPercent *
+                                percentPerStep);
 
             RenderedFace rendered;
-            if (!RenderCubeFace(node, face, bitmapType, &progress, rendered)) {
-                LogFormat(ResourceString(IDS_SIDE_FAILED), static_cast<std::int32_t>(face));
-                SetError(kErrorFaceRender, true);
-                return false;
-            }
+            if (!RenderCubeFace(camera.node, face, bitmapType, &progress, rendered))
+                return Fail(kErrorFaceRender, IDS_SIDE_FAILED, static_cast<std::int32_t>(face));
             events->OnAfterFace(face, eye, eachEye);
             if (eachEye) {
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face, eye);
+                WriteFaceFile(rendered.info, rendered.bitmap, camera.faces[face][eye]);
             } else {
                 // A mono renderer's face serves both eyes.
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face,
-                             static_cast<int>(Eye::LeftEye));
-                SaveFaceFile(rendered.info, rendered.bitmap, plugin.workFolder, camera, face,
-                             static_cast<int>(Eye::RightEye));
+                for (const MSTR& path : camera.faces[face])
+                    WriteFaceFile(rendered.info, rendered.bitmap, path);
             }
             rendered.bitmap->DeleteThis();
         }
     }
-
     events->OnRunEnd();
-    progress.SetPercent(90);
+    progress.SetPercent(kRenderedPercent);
     LogMessage(ResourceString(IDS_DONE_RENDERING));
-    if (!StitchPicked(plugin, picked, events->GetStitchLayout())) return false;
-    progress.SetPercent(100);
+
+    // Stitch each camera's faces into its panorama.
+    if (!StitchPicked(workFolder, picked, events->GetStitchLayout())) return false;
+    progress.SetPercent(kDonePercent);
     return true;
 }
 
 bool StitchCameras(KorvoPlugin& plugin, int layout) {
-    return StitchPicked(plugin, PickedCameras(plugin), layout);
+    return StitchPicked(plugin.workFolder, PickedCameras(plugin), layout);
 }
 
 namespace {
 
-bool StitchPicked(const KorvoPlugin& plugin, const std::vector<PickedCamera>& picked, int layout) {
+bool StitchPicked(const MSTR& workFolder, const std::vector<PickedCamera>& picked, int layout) {
     LogMessage(ResourceString(IDS_STITCHING));
     for (const PickedCamera& camera : picked) {
-        const MSTR name = NodeName(camera.node);
-        LogFormat(ResourceString(IDS_STITCH_CAMERA_START), name);
+        LogFormat(ResourceString(IDS_STITCH_CAMERA_START), camera.name);
 
         // The stitcher finds the faces beside the strip, under their bare names.
         for (int k = 0; k < kFacesPerStrip; ++k) {
-            const int face = k / 2, eye = k % 2;
-            const MSTR source = PrefixedFacePath(plugin.workFolder, camera.node, face, eye);
-            if (!BMMIsFile(source.c_str())) {
-                SetError(kErrorFaceMissing, true);
-                LogFormat(ResourceString(IDS_FACE_MISSING), source);
-                return false;
-            }
-            const MSTR destination = plugin.workFolder + L"/" + FaceFileName(face, eye);
+            const int face = k / kEyes, eye = k % kEyes;
+            const MSTR& source = camera.faces[face][eye];
+            if (!BMMIsFile(source.c_str()))
+                return Fail(kErrorFaceMissing, IDS_FACE_MISSING, source);
+            const MSTR destination = workFolder + L"/" + FaceFileName(face, eye);
             const std::int32_t moved = MoveFileSafe(source, destination, true);
             if (moved != kMoveDone) {
-                const DWORD error = GetLastError();
-                LogFormat(ResourceString(IDS_FACE_RENAME_FAILED), source, destination, moved,
-                          static_cast<std::uint32_t>(error));
-                SetError(kErrorFaceRename, true);
-                return false;
+                const auto error = static_cast<std::uint32_t>(GetLastError());
+                return Fail(kErrorFaceRename, IDS_FACE_RENAME_FAILED, source, destination, moved,
+                            error);
             }
         }
 
-        const MSTR strip = plugin.workFolder + L"/" + camera.fileName;
-        std::array<char, 260> narrow{};
-        if (!NarrowStripPath(strip, narrow)) {
-            LogFormat(ResourceString(IDS_PATH_TOO_LONG), strip);
-            SetError(kErrorResultMove, true);
-            return false;
-        }
-        const std::uint32_t stitched = layout == kStitchGrid
-                                           ? StitchFaceGrid(narrow.data(), kStripQuality)
-                                           : StitchFaceStrip(narrow.data(), kFacesPerStrip, kStripQuality);
-        if (stitched != 0) {
-            LogFormat(ResourceString(IDS_STITCH_FAILED), strip, stitched);
-            SetError(kErrorResultMove, true);
-            return false;
-        }
-
-        const MSTR final = plugin.outputFolder + L"/" + camera.fileName;
-        const std::int32_t moved = MoveFileSafe(strip, final, false);
+        // Stitch the strip beside the faces, then move it into the output folder.
+        if (!camera.narrowed) return Fail(kErrorResultMove, IDS_PATH_TOO_LONG, camera.strip);
+        const std::uint32_t stitched =
+            layout == kStitchGrid
+                ? StitchFaceGrid(camera.narrowStrip.data(), kStripQuality)
+                : StitchFaceStrip(camera.narrowStrip.data(), kFacesPerStrip, kStripQuality);
+        if (stitched != 0) return Fail(kErrorResultMove, IDS_STITCH_FAILED, camera.strip, stitched);
+        const std::int32_t moved = MoveFileSafe(camera.strip, camera.destination, false);
         if (moved != kMoveDone) {
-            SetError(kErrorResultMove, true);
-            const DWORD error = GetLastError();
-            LogFormat(ResourceString(IDS_MOVE_FAILED), strip, final, moved,
-                      static_cast<std::uint32_t>(error));
-            return false;
+            const auto error = static_cast<std::uint32_t>(GetLastError());
+            return Fail(kErrorResultMove, IDS_MOVE_FAILED, camera.strip, camera.destination, moved,
+                        error);
         }
         if (layout == kStitchStrip) {
             for (int k = 0; k < kFacesPerStrip; ++k)
-                DeleteFileW((plugin.workFolder + L"/" + FaceFileName(k / 2, k % 2)).c_str());
+                DeleteFileW((workFolder + L"/" + FaceFileName(k / kEyes, k % kEyes)).c_str());
         }
-        LogFormat(ResourceString(IDS_STITCH_CAMERA_END), name);
+        LogFormat(ResourceString(IDS_STITCH_CAMERA_END), camera.name);
     }
     LogMessage(ResourceString(IDS_DONE_STITCHING));
     return true;
