@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <variant>
 
 #include "cube_run.h"
 #include "render/face_geometry.h"
@@ -217,6 +218,23 @@ TEST_F(CubeLoop, RenamedCameraCarriesItsNewName) {
     EXPECT_EQ(lines[0], "Invalid camera name: changing Cam|Free to Korvo_Camera");
     EXPECT_EQ(lines[2], "Rendering camera: Korvo_Camera");
     EXPECT_EQ(OutputFiles(), std::vector<fs::path>{"room_Korvo_Camera.jpg"});
+}
+
+TEST_F(CubeLoop, RenamingACameraTellsItsDependents) {
+    OpenSceneText(SixWallsWith("\"Cam_Free\"", "\"Cam|Free\""));
+    KorvoHost::Scene& scene = *app_->CurrentScene();
+    scene.ClearRecords();
+    Prepare({L"Cam|Free", L"Cam_Target"});
+    INode* renamed = Node(L"Korvo_Camera");
+    ASSERT_NE(renamed, nullptr);
+    ASSERT_EQ(scene.Records().size(), 1u) << "one notice, for the renamed camera only";
+    const auto& notice = std::get<KorvoHost::Notification>(scene.Records()[0]);
+    EXPECT_EQ(notice.target, renamed);
+    EXPECT_EQ(notice.message, REFMSG_NODE_NAMECHANGE);
+    EXPECT_EQ(notice.interval, FOREVER);
+    EXPECT_EQ(notice.part, 0);
+    EXPECT_EQ(notice.superClassFilter, NOTIFY_ALL);
+    EXPECT_TRUE(notice.propagate);
 }
 
 TEST_F(CubeLoop, FaceThatCannotBeWrittenIsMissingAtStitchTime) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <variant>
+#include <vector>
 
 #include "cube_run.h"
 #include "render/face_geometry.h"
@@ -46,6 +48,28 @@ constexpr const char* kCameras = R"({
 class FaceGeometry : public CubeRun {
 protected:
     void SetUp() override { OpenSceneText(kCameras); }
+
+    // The nodes whose dependents heard of a transform change since the last call, in order. Each
+    // notice must be the whole one: all time, the transform part, passed on to every class.
+    std::vector<ReferenceTarget*> TransformNotices() {
+        KorvoHost::Scene& scene = *app_->CurrentScene();
+        std::vector<ReferenceTarget*> targets;
+        for (const KorvoHost::SceneRecord& record : scene.Records()) {
+            const auto* notice = std::get_if<KorvoHost::Notification>(&record);
+            if (!notice) {
+                ADD_FAILURE() << "a parameter write among the transform notices";
+                continue;
+            }
+            EXPECT_EQ(notice->interval, FOREVER);
+            EXPECT_EQ(notice->part, PART_TM);
+            EXPECT_EQ(notice->message, REFMSG_CHANGE);
+            EXPECT_EQ(notice->superClassFilter, NOTIFY_ALL);
+            EXPECT_TRUE(notice->propagate);
+            targets.push_back(notice->target);
+        }
+        scene.ClearRecords();
+        return targets;
+    }
 };
 
 TEST_F(FaceGeometry, TiltedRolledFreeCameraIsLevelled) {
@@ -117,6 +141,32 @@ TEST_F(FaceGeometry, TargetCameraTurnsLikeTheFreeCamera) {
         EXPECT_EQ(target->GetNodeTM(0), targetBackup.camera) << "undo restores exactly";
         EXPECT_EQ(target->GetTarget()->GetNodeTM(0), targetBackup.target);
         EXPECT_EQ(free->GetNodeTM(0), freeBackup.camera);
+    }
+}
+
+TEST_F(FaceGeometry, EveryTransformWriteTellsTheNodesDependents) {
+    using Targets = std::vector<ReferenceTarget*>;
+    INode* free = Node(L"Free");
+    INode* camera = Node(L"Target");
+    INode* target = camera->GetTarget();
+    TransformNotices();
+
+    ProjectCamera(free);
+    EXPECT_EQ(TransformNotices(), Targets{free}) << "levelling a free camera";
+    ProjectCamera(camera);
+    EXPECT_EQ(TransformNotices(), Targets{target}) << "levelling moves only the target";
+    for (int face = 0; face < 6; ++face) {
+        SCOPED_TRACE("face " + std::to_string(face));
+        const auto freeBackup = TransformCameraToFace(free, face);
+        EXPECT_EQ(TransformNotices(), Targets{free});
+        UndoCameraTransform(free, freeBackup.camera, freeBackup.target);
+        EXPECT_EQ(TransformNotices(), Targets{free});
+
+        // Looking up or down the camera is also turned about its view axis.
+        const auto backup = TransformCameraToFace(camera, face);
+        EXPECT_EQ(TransformNotices(), (face <= 1 ? Targets{camera, target} : Targets{target}));
+        UndoCameraTransform(camera, backup.camera, backup.target);
+        EXPECT_EQ(TransformNotices(), (Targets{target, camera}));
     }
 }
 
