@@ -1,1 +1,148 @@
-// Stereo lens shader library. The shader itself arrives with the renderer module that drives it.
+// The KorvoStereo lens shader: every eye ray of a 1536 × 1536 cube face goes through a 90° square
+// frustum along the camera's axes, from an origin moved sideways by half the eye distance, to
+// the left for the left eye and to the right for the right eye. The move fades to nothing as the
+// ray turns from the horizon to straight up or down.
+#include <atomic>
+#include <cmath>
+
+#include "mi_interface.h"
+
+#define KORVO_EXPORT extern "C" __attribute__((visibility("default")))
+
+// The shader's parameter block, as its declaration lays it out.
+struct KorvoStereoParameters {
+    miBoolean Left_Eye;
+};
+
+namespace {
+
+constexpr double kFaceSize = 1536.0;
+constexpr double kHalfEyeDistance = 3.25;  // scene units, as the renderer sees them
+constexpr double kFullShiftBand = 30.0;    // degrees of elevation with the whole shift
+constexpr double kFadeBand = 60.0;         // degrees over which the shift fades to 0
+constexpr float kHorizontalThreshold = 1e-5f;
+constexpr double kPi = 3.14159265358979323846;
+
+// What init captures for one render. Published whole and never written again while it is
+// current, so render threads read it without a lock.
+struct CameraState {
+    bool leftEye = false;
+    miMatrix basis = {};  // rows 0..2: the camera's x, y and z axes in world space
+    miVector origin = {0.0f, 0.0f, 0.0f};
+    miVector up = {0.0f, 0.0f, 1.0f};
+};
+
+// Init fills the next state of the ring and then publishes it; rays of the render that follows
+// read the published one. A state is rewritten only after as many more inits as the ring holds,
+// long after the rays of its own render are done (each render runs two inits, and renders of
+// this library follow one another).
+constexpr unsigned kStateRing = 8;
+CameraState gStates[kStateRing];
+unsigned gNextState = 1;  // only init touches it
+std::atomic<const CameraState*> gCurrent{&gStates[0]};
+
+const CameraState& Current() { return *gCurrent.load(std::memory_order_acquire); }
+
+void Publish(const CameraState& state) {
+    CameraState& slot = gStates[gNextState];
+    gNextState = (gNextState + 1) % kStateRing;
+    slot = state;
+    gCurrent.store(&slot, std::memory_order_release);
+}
+
+miVector Add(const miVector& a, const miVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+miVector Scale(const miVector& v, float s) { return {v.x * s, v.y * s, v.z * s}; }
+float Dot(const miVector& a, const miVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+miVector Cross(const miVector& a, const miVector& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// 1 up to 30° above or below the horizon, then two smooth steps down to 0 at the poles.
+double ShiftFactor(double elevation) {
+    if (elevation <= kFullShiftBand) return 1.0;
+    double t = (elevation - kFullShiftBand) / kFadeBand;
+    t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
+    double s = t * t * (3.0 - 2.0 * t);
+    s = s < 0.0 ? 0.0 : (s > 1.0 ? 1.0 : s);
+    return 1.0 - s * s * (3.0 - 2.0 * s);
+}
+
+// Degrees from the horizon, 0 … 90, of a world direction.
+double Elevation(const miVector& d, const miVector& up) {
+    const float length = std::sqrt(Dot(d, d));
+    const miVector n = length > 0.0f ? Scale(d, 1.0f / length) : d;
+    float c = Dot(n, up);
+    c = c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c);
+    const double a = std::fabs(std::acos(double(c)) * 180.0 / kPi);
+    return a > 90.0 ? a - 90.0 : 90.0 - a;
+}
+
+// Camera axes and position in world space, through the renderer's internal space.
+void CaptureCamera(miState* state, CameraState& camera) {
+    const miVector axes[3] = {{1.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f}, {0.0f, 0.0f, 1.0f}};
+    for (int row = 0; row < 3; ++row) {
+        miVector internal, world;
+        mi_vector_from_camera(state, &internal, &axes[row]);
+        mi_vector_to_world(state, &world, &internal);
+        camera.basis[4 * row + 0] = world.x;
+        camera.basis[4 * row + 1] = world.y;
+        camera.basis[4 * row + 2] = world.z;
+        camera.basis[4 * row + 3] = 0.0f;
+    }
+    camera.basis[12] = camera.basis[13] = camera.basis[14] = 0.0f;
+    camera.basis[15] = 1.0f;
+
+    const miVector zero{0.0f, 0.0f, 0.0f};
+    miVector internal;
+    mi_point_from_camera(state, &internal, &zero);
+    mi_point_to_world(state, &camera.origin, &internal);
+    camera.up = {0.0f, 0.0f, 1.0f};
+}
+
+}  // namespace
+
+KORVO_EXPORT int KorvoStereo_version(void) { return 1; }
+
+KORVO_EXPORT void KorvoStereo_init(miState* state, KorvoStereoParameters* parameters,
+                                   miBoolean* instanceInitRequest) {
+    CameraState next = Current();
+    if (!parameters) {
+        mi_info("KorvoStereo ver: 0.1.1");
+        if (instanceInitRequest) *instanceInitRequest = miTRUE;
+    } else {
+        const auto* leftEye = static_cast<const miBoolean*>(mi_eval(state, &parameters->Left_Eye));
+        next.leftEye = leftEye && *leftEye != 0;
+    }
+    CaptureCamera(state, next);
+    Publish(next);
+}
+
+KORVO_EXPORT void KorvoStereo_exit(miState*, KorvoStereoParameters*) {}
+
+KORVO_EXPORT miBoolean KorvoStereo(miColor* result, miState* state, KorvoStereoParameters*) {
+    if (!result || !state) return miFALSE;
+    const CameraState& camera = Current();
+
+    // Raster position to a direction through the 90° frustum, then into world space
+    const miVector view{float(2.0 * state->raster_x / kFaceSize - 1.0),
+                        float(2.0 * state->raster_y / kFaceSize - 1.0), -1.0f};
+    miVector d;
+    mi_vector_transform(&d, &view, camera.basis);
+
+    // Move the origin sideways, perpendicular to the ray's horizontal heading
+    const double k = ShiftFactor(Elevation(d, camera.up));
+    miVector origin = camera.origin;
+    const float h = std::sqrt(d.x * d.x + d.y * d.y);
+    if (h > kHorizontalThreshold) {
+        const miVector heading{d.x / h, d.y / h, 0.0f};
+        const miVector side = Cross(camera.up, heading);  // towards the viewer's left
+        const double sign = camera.leftEye ? 1.0 : -1.0;
+        origin = Add(origin, Scale(side, float(sign * kHalfEyeDistance * k)));
+    }
+
+    // Trace from internal space, the direction left unnormalised
+    miVector internalOrigin, internalDirection;
+    mi_point_from_world(state, &internalOrigin, &origin);
+    mi_vector_from_world(state, &internalDirection, &d);
+    return mi_trace_eye(result, state, &internalOrigin, &internalDirection);
+}
