@@ -1,12 +1,20 @@
 // The plug-in contract: class descriptors, utility objects and the library's exports.
 #pragma once
 
+#include <vector>
+
 #include "host/max_types.h"
 #include "host/win32_platform.h"
 
 class Interface;
 class IUtil;
 class FPInterface;
+class IMtlParams;
+class ParamBlockDesc2;
+class ParamDlg;
+class ReferenceMaker;
+class ReferenceTarget;
+using BlockID = short;
 
 // The host SDK version a library was built against: release, interface number and revision.
 constexpr ULONG MAX_RELEASE = 20000;
@@ -36,7 +44,29 @@ public:
     virtual FPInterface* GetInterface(Interface_ID id) { return nullptr; }
 };
 
-class ClassDesc2 : public ClassDesc {};
+// A class descriptor that also holds the class's parameter block descriptors. The host builds,
+// resets and shows the blocks from them.
+class ClassDesc2 : public ClassDesc {
+public:
+    void AddParamBlockDesc(ParamBlockDesc2* desc) { paramBlockDescs_.push_back(desc); }
+    int NumParamBlockDescs() const { return static_cast<int>(paramBlockDescs_.size()); }
+    ParamBlockDesc2* GetParamBlockDesc(int i) const {
+        return i >= 0 && i < NumParamBlockDescs() ? paramBlockDescs_[i] : nullptr;
+    }
+    ParamBlockDesc2* GetParamBlockDescByID(BlockID id) const;
+
+    // Gives the new object a block with default values for each auto-construct descriptor, in
+    // the object's reference the descriptor names.
+    void MakeAutoParamBlocks(ReferenceMaker* owner);
+    // Puts every parameter of the object's auto-construct blocks back to its default.
+    void Reset(ReferenceTarget* owner, BOOL updateUI = TRUE, BOOL callSetHandlers = TRUE);
+    // The rollouts of the object's auto-UI blocks, in the material editor window; the caller
+    // frees the answer with DeleteThis. Null when the object has no such block.
+    ParamDlg* CreateParamDlgs(HWND editor, IMtlParams* params, ReferenceTarget* owner);
+
+private:
+    std::vector<ParamBlockDesc2*> paramBlockDescs_;
+};
 
 // A utility: shown in the command panel's utility list, opened and closed by the user.
 class UtilityObj {

@@ -5,8 +5,9 @@
 #include "host/geom.h"
 #include "host/max_types.h"
 
-class BaseInterface;
 class IParamBlock2;
+class ParamBlockDesc2;
+class RemapDir;
 class INode;
 class Object;
 
@@ -27,9 +28,17 @@ constexpr RefMessage REFMSG_NODE_NAMECHANGE = 0xF7;
 // Super class filter that reaches every dependent.
 constexpr SClass_ID NOTIFY_ALL = 0xFFFFFFF0;
 
+// An interface an object hands out through GetInterface.
+class BaseInterface {
+public:
+    virtual ~BaseInterface() = default;
+};
+
 class Animatable {
 public:
     virtual ~Animatable() = default;
+    // Frees an object the host no longer needs, in the module that made it.
+    virtual void DeleteThis() {}
     virtual Class_ID ClassID() = 0;
     virtual SClass_ID SuperClassID() = 0;
     virtual void GetClassName(MSTR& name, bool localized = true) const { name.clear(); }
@@ -47,6 +56,14 @@ public:
     virtual int NumRefs() { return 0; }
     virtual RefTargetHandle GetReference(int i) { return nullptr; }
     virtual void SetReference(int i, RefTargetHandle target) {}
+    // Makes reference i point at target (or at nothing), as the host's bookkeeping does it.
+    RefResult ReplaceReference(int i, RefTargetHandle target) {
+        SetReference(i, target);
+        return REF_SUCCEED;
+    }
+    void DeleteAllRefs() {
+        for (int i = 0; i < NumRefs(); ++i) SetReference(i, nullptr);
+    }
 };
 
 class ReferenceTarget : public ReferenceMaker {
@@ -58,6 +75,18 @@ public:
                                        NotifyDependentsOption option = REFNOTIFY_ALLOW_OPT_OUT) {
         return REF_SUCCEED;
     }
+    // A copy of the object whose references are cloned through remap; null for objects that
+    // cannot be copied.
+    virtual RefTargetHandle Clone(RemapDir& remap) { return nullptr; }
+    // The host's part of a clone, after the object has copied its own state.
+    virtual void BaseClone(ReferenceTarget* from, ReferenceTarget* to, RemapDir& remap) {}
+};
+
+// Clones the references of an object being cloned, each target once.
+class RemapDir {
+public:
+    virtual ~RemapDir() = default;
+    virtual RefTargetHandle CloneRef(RefTargetHandle target) = 0;
 };
 
 // A parameter block: values by parameter id.
@@ -88,6 +117,10 @@ public:
     }
     // Puts every parameter back to its default.
     virtual void ResetAll(BOOL updateUI = TRUE, BOOL callSetHandlers = TRUE) {}
+    // The descriptor of the block's parameters, or null for a block without one.
+    virtual ParamBlockDesc2* GetDesc() { return nullptr; }
+    // Narrows valid to the times around t over which no parameter changes.
+    virtual void GetValidity(TimeValue t, Interval& valid) {}
 };
 
 class BaseObject : public ReferenceTarget {};

@@ -7,7 +7,7 @@ namespace Korvo {
 
 constexpr Class_ID kKorvoStereoClassID{0x26B1639B, 0x662A38C8};
 
-// Built on first use (thread-safe).
+// Built on first use (thread-safe), with the map's parameter block descriptor.
 ClassDesc2* GetKorvoStereoDesc();
 
 }  // namespace Korvo

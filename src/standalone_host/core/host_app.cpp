@@ -30,6 +30,7 @@ HostApp::HostApp(HostOptions options) : options_(std::move(options)) {
 
 HostApp::~HostApp() {
     CloseUtility();
+    core_.ReleaseSessionObjects();
     if (plugin_) core_.RemoveLibrary(plugin_.get());
     plugin_.reset();
     core_.SetScene(nullptr);

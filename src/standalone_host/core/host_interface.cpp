@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include "standalone_host/core/host_objects.h"
 #include "standalone_host/core/open_renderer.h"
+#include "standalone_host/core/scripting.h"
 #include "standalone_host/core/plugin_library.h"
 #include "standalone_host/platform/host_environment.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
+#include "standalone_host/script/script_parser.h"
 #include "standalone_host/windows/window_manager.h"
 
 namespace KorvoHost {
@@ -25,9 +28,27 @@ public:
 void SetCoreInterface(HostInterface* ip) { gInterface = ip; }
 HostInterface* CurrentHostInterface() { return gInterface; }
 
-HostInterface::HostInterface() = default;
+HostInterface::HostInterface() : scripting_(std::make_unique<HostScripting>(*this)) {}
 HostInterface::~HostInterface() {
     if (gInterface == this) gInterface = nullptr;
+}
+
+void HostInterface::ReleaseSessionObjects() {
+    scripting_->Runner().ClearGlobals();
+    ReleaseHostObjects();
+}
+
+ClassDesc* HostInterface::FindClassByName(std::wstring_view name) {
+    auto matches = [&](ClassDesc* desc) {
+        const MCHAR* internalName = desc ? desc->InternalName() : nullptr;
+        return internalName && SameName(internalName, name);
+    };
+    for (PluginLibrary* library : libraries_)
+        for (ClassDesc* desc : library->Classes())
+            if (matches(desc)) return desc;
+    for (ClassDesc* desc : classes_)
+        if (matches(desc)) return desc;
+    return nullptr;
 }
 
 void HostInterface::RemoveLibrary(PluginLibrary* library) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/interface.h"
@@ -14,6 +15,7 @@ namespace KorvoHost {
 class Scene;
 class PluginLibrary;
 class RayTracer;
+class HostScripting;
 
 class HostInterface final : public Interface17 {
 public:
@@ -27,6 +29,16 @@ public:
     // Plug-in libraries whose classes the host offers (not owned).
     void AddLibrary(PluginLibrary* library) { libraries_.push_back(library); }
     void RemoveLibrary(PluginLibrary* library);
+    // A class offered without a library (a plug-in linked into the program); not owned.
+    void AddClass(ClassDesc* desc) { classes_.push_back(desc); }
+    // The class whose internal name (the script name) is name, ignoring case, or null.
+    ClassDesc* FindClassByName(std::wstring_view name);
+
+    // The session's script engine; its globals last as long as this interface.
+    HostScripting& Scripting() { return *scripting_; }
+    // Frees what scripts and plug-ins made during the session and forgets the script globals
+    // that held it. Call before the plug-ins are unloaded.
+    void ReleaseSessionObjects();
 
     // Scene.
     IScene* GetScene() override;
@@ -85,6 +97,8 @@ public:
 private:
     Scene* scene_ = nullptr;
     std::vector<PluginLibrary*> libraries_;
+    std::vector<ClassDesc*> classes_;
+    std::unique_ptr<HostScripting> scripting_;
     std::vector<RollupPage> rollupPages_;
     std::vector<HWND> registeredDialogs_;
     std::wstring prompt_;

@@ -1,6 +1,8 @@
 #include "standalone_host/scene/scene_objects.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cwctype>
 
 namespace KorvoHost {
 
@@ -155,6 +157,30 @@ bool SceneRenderer::HasRequirement(Requirement requirement) {
 IParamBlock2* SceneRenderer::GetParamBlockByID(BlockID id) {
     if (IParamBlock2* block = SceneObject::GetParamBlockByID(id)) return block;
     return &AddParamBlock(id);
+}
+
+namespace {
+bool SamePropertyName(std::wstring_view a, std::wstring_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towlower(x) == std::towlower(y);
+           });
+}
+}  // namespace
+
+const RendererProperty* SceneRenderer::Property(std::wstring_view name) const {
+    for (const auto& [key, value] : properties_)
+        if (SamePropertyName(key, name)) return &value;
+    return nullptr;
+}
+
+void SceneRenderer::SetProperty(std::wstring_view name, RendererProperty value) {
+    for (auto& [key, stored] : properties_) {
+        if (SamePropertyName(key, name)) {
+            stored = std::move(value);
+            return;
+        }
+    }
+    properties_.emplace_back(std::wstring(name), std::move(value));
 }
 
 Object* UnwrapDerived(Object* object) {

@@ -190,6 +190,11 @@ class SceneDerivedObject final : public SceneObject<IDerivedObject> {
     Object& base_;
 };
 
+// A value a script stored on a renderer: nothing (undefined), a boolean, an integer, a float, a
+// text, or an object of the scene or of a plug-in.
+using RendererProperty =
+    std::variant<std::monostate, bool, long long, double, std::wstring, ReferenceTarget*>;
+
 // The scene's renderer of one class id. Blocks are made on first use, so every block id accepts
 // writes.
 class SceneRenderer final : public SceneObject<Renderer> {
@@ -198,6 +203,17 @@ class SceneRenderer final : public SceneObject<Renderer> {
     bool HasRequirement(Requirement requirement) override;
     IParamBlock2* GetParamBlockByID(BlockID id) override;
     RendererType Type() { return RendererTypeOf(ClassID()); }
+
+    // Properties scripts set on the renderer (renderers.current.Name = …), any name, found
+    // ignoring case; null for one never set.
+    const RendererProperty* Property(std::wstring_view name) const;
+    void SetProperty(std::wstring_view name, RendererProperty value);
+    const std::vector<std::pair<std::wstring, RendererProperty>>& Properties() const {
+        return properties_;
+    }
+
+  private:
+    std::vector<std::pair<std::wstring, RendererProperty>> properties_;
 };
 
 // Follows derived objects down to the object they are made from (null stays null).
