@@ -9,7 +9,7 @@
 #include "host/scene.h"
 
 class AColor {
-public:
+  public:
     float r = 0.0f, g = 0.0f, b = 0.0f, a = 0.0f;
     constexpr AColor() = default;
     constexpr AColor(float r_, float g_, float b_, float a_ = 1.0f) : r(r_), g(g_), b(b_), a(a_) {}
@@ -18,19 +18,19 @@ public:
 
 // Where a renderer shades: the host's renderers pass one to every map they evaluate.
 class ShadeContext {
-public:
+  public:
     virtual ~ShadeContext() = default;
 };
 
 // The material editor's services for a map's rollouts.
 class IMtlParams {
-public:
+  public:
     virtual ~IMtlParams() = default;
 };
 
 // A map's rollouts in the material editor; freed with DeleteThis.
 class ParamDlg {
-public:
+  public:
     virtual ~ParamDlg() = default;
     virtual ReferenceTarget* GetThing() = 0;
     virtual void SetThing(ReferenceTarget* thing) = 0;
@@ -39,7 +39,7 @@ public:
 
 // What materials and maps share: a name and the hooks the material editor and renderers call.
 class MtlBase : public ReferenceTarget {
-public:
+  public:
     const MSTR& GetName() const { return name_; }
     void SetName(const MSTR& name) { name_ = name; }
     // The name with the class name, as the material editor lists the map: "Map #1 (Korvo Stereo)".
@@ -52,12 +52,12 @@ public:
     virtual void Reset() {}
     virtual Interval Validity(TimeValue t) { return FOREVER; }
 
-private:
+  private:
     MSTR name_;
 };
 
 class Texmap : public MtlBase {
-public:
+  public:
     SClass_ID SuperClassID() override { return TEXMAP_CLASS_ID; }
     virtual AColor EvalColor(ShadeContext& context) = 0;
     virtual Point3 EvalNormalPerturb(ShadeContext& context) = 0;
@@ -68,7 +68,7 @@ public:
 // A static interface of a material or map class: which renderers can use the class.
 constexpr Interface_ID IMTLRENDER_COMPATIBILITY_MTLBASE_INTERFACEID{0x5537445B, 0x70A97E02};
 class IMtlRender_Compatibility_MtlBase : public FPInterface {
-public:
+  public:
     FPInterfaceDesc* GetDesc() override { return nullptr; }
     virtual bool IsCompatibleWithRenderer(ClassDesc& rendererClassDesc) = 0;
 };

@@ -10,7 +10,7 @@
 // A shader of the renderer, made from a declaration the renderer read. Its parameter block
 // has one parameter per parameter of the declaration, under the declared names.
 class imrShader {
-public:
+  public:
     virtual ~imrShader() = default;
     virtual const MCHAR* GetName() = 0;
     virtual IParamBlock2* GetParametersParamBlock() = 0;
@@ -18,7 +18,7 @@ public:
 
 // The translator's service that makes renderer-side shaders.
 class imrShaderCreation {
-public:
+  public:
     virtual ~imrShaderCreation() = default;
     // A new shader of the declared name, called instanceName; null when the renderer has no
     // such declaration.
@@ -27,7 +27,7 @@ public:
 
 // The translator of one render.
 class imrTranslation {
-public:
+  public:
     virtual ~imrTranslation() = default;
 };
 
@@ -36,7 +36,7 @@ using AdditionalDependencyTable = Tab<ReferenceTarget*>;
 // What a map that stands for a renderer shader hands out for this interface id.
 constexpr Interface_ID IMRSHADERTRANSLATION_INTERFACE_ID{0x1C396ABD, 0x5F964E0C};
 class imrShaderTranslation : public BaseInterface {
-public:
+  public:
     virtual imrShader* GetMRShader(imrShaderCreation& shaderCreation) = 0;
     virtual void ReleaseMRShader() = 0;
     // True: the translator copies the map's parameter blocks into the shader by itself.
@@ -51,7 +51,7 @@ public:
 // A static interface of such a map's class, telling the translator how the class applies.
 constexpr Interface_ID IMRSHADERTRANSLATION_CLASSINFO_INTERFACE_ID{0x17A76FD6, 0x5AB32BCD};
 class imrShaderTranslation_ClassInfo : public FPInterface {
-public:
+  public:
     FPInterfaceDesc* GetDesc() override { return nullptr; }
     virtual int GetApplyTypes() = 0;
 };

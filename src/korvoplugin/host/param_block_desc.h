@@ -34,7 +34,7 @@ struct ParamDef {
 };
 
 class ParamBlockDesc2 {
-public:
+  public:
     ParamBlockDesc2() = default;
     // Describes a block of the class and registers it with the class descriptor.
     ParamBlockDesc2(BlockID id, const MCHAR* internalName, int localName, ClassDesc2* owner,

@@ -38,9 +38,13 @@ KorvoStereo::~KorvoStereo() { DeleteAllRefs(); }
 
 Class_ID KorvoStereo::ClassID() { return kKorvoStereoClassID; }
 
-void KorvoStereo::GetClassName(MSTR& name, bool) const { name = ResourceString(IDS_STEREO_CLASS_NAME); }
+void KorvoStereo::GetClassName(MSTR& name, bool) const {
+    name = ResourceString(IDS_STEREO_CLASS_NAME);
+}
 
-MSTR KorvoStereo::SubAnimName(int i, bool) { return i == 0 ? ResourceString(IDS_PARAMETERS) : MSTR(); }
+MSTR KorvoStereo::SubAnimName(int i, bool) {
+    return i == 0 ? ResourceString(IDS_PARAMETERS) : MSTR();
+}
 
 IParamBlock2* KorvoStereo::GetParamBlockByID(BlockID id) {
     return pblock_ && pblock_->ID() == id ? pblock_ : nullptr;

@@ -13,7 +13,7 @@ constexpr BlockID kStereoParamBlock = 0;
 constexpr ParamID kLeftEyeParam = 0;
 
 class KorvoStereo final : public Texmap, public imrShaderTranslation {
-public:
+  public:
     // Without a parameter block; the class descriptor gives a new map its block.
     KorvoStereo() = default;
     ~KorvoStereo() override;
@@ -56,7 +56,7 @@ public:
                              Interval& valid) override;
     void GetAdditionalReferenceDependencies(AdditionalDependencyTable&) override {}
 
-private:
+  private:
     IParamBlock2* pblock_ = nullptr;  // reference 0; the host owns it
 };
 

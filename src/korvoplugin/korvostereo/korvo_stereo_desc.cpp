@@ -16,20 +16,20 @@ constexpr Class_ID kMentalRayRendererClassID{0x58F67D6C, 0x4FCF3BC3};
 
 // Tells the mental ray translator how the class applies.
 class StereoClassInfo final : public imrShaderTranslation_ClassInfo {
-public:
+  public:
     int GetApplyTypes() override { return 1; }
 };
 
 // The map is of use to mental ray only.
 class StereoRenderCompatibility final : public IMtlRender_Compatibility_MtlBase {
-public:
+  public:
     bool IsCompatibleWithRenderer(ClassDesc& rendererClassDesc) override {
         return rendererClassDesc.ClassID() == kMentalRayRendererClassID;
     }
 };
 
 class KorvoStereoClassDesc final : public ClassDesc2 {
-public:
+  public:
     KorvoStereoClassDesc()
         : params_(kStereoParamBlock, L"Parameters", IDS_PARAMETERS, this,
                   P_AUTO_CONSTRUCT | P_AUTO_UI, 0, IDD_STEREO_PARAMS, IDS_PARAMETERS,
@@ -51,8 +51,9 @@ public:
 
     int NumInterfaces() override { return 2; }
     FPInterface* GetInterfaceAt(int i) override {
-        return i == 0 ? static_cast<FPInterface*>(&classInfo_)
-                      : i == 1 ? static_cast<FPInterface*>(&compatibility_) : nullptr;
+        return i == 0   ? static_cast<FPInterface*>(&classInfo_)
+               : i == 1 ? static_cast<FPInterface*>(&compatibility_)
+                        : nullptr;
     }
     FPInterface* GetInterface(Interface_ID id) override {
         if (id == IMRSHADERTRANSLATION_CLASSINFO_INTERFACE_ID) return &classInfo_;
@@ -60,7 +61,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     static ParamDef LeftEyeParam() {
         ParamDef def;
         def.ID = kLeftEyeParam;

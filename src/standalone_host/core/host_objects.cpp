@@ -47,7 +47,8 @@ MSTR DescribedParamBlock::GetParamName(ParamID id) {
 void DescribedParamBlock::ResetAll(BOOL, BOOL) {
     slots_.clear();
     for (const ParamDef& def : desc_.paramdefs)
-        slots_[def.ID].value = def.type == TYPE_FLOAT ? double(def.defaultFloat) : double(def.defaultInt);
+        slots_[def.ID].value =
+            def.type == TYPE_FLOAT ? double(def.defaultFloat) : double(def.defaultInt);
 }
 
 DescribedParamBlock::Slot* DescribedParamBlock::Find(ParamID id) {
@@ -179,7 +180,7 @@ namespace {
 // One rollout per auto-UI block, each a dialog of the class's module whose check boxes follow
 // and set the block's parameters.
 class AutoParamDlg final : public ParamDlg {
-public:
+  public:
     explicit AutoParamDlg(ReferenceTarget* thing) : thing_(thing) {}
     ~AutoParamDlg() override {
         for (HWND window : windows_) DestroyWindow(window);
@@ -189,9 +190,9 @@ public:
         IParamBlock2* block = thing_ ? thing_->GetParamBlockByID(desc.ID) : nullptr;
         if (!block) return false;
         auto page = std::make_unique<Page>(Page{block, &desc});
-        const HWND window = CreateDialogParamW(module, MAKEINTRESOURCEW(WORD(desc.dlg_template)),
-                                               editor, &AutoParamDlg::Proc,
-                                               reinterpret_cast<LPARAM>(page.get()));
+        const HWND window =
+            CreateDialogParamW(module, MAKEINTRESOURCEW(WORD(desc.dlg_template)), editor,
+                               &AutoParamDlg::Proc, reinterpret_cast<LPARAM>(page.get()));
         if (!window) return false;
         windows_.push_back(window);
         pages_.push_back(std::move(page));
@@ -204,7 +205,7 @@ public:
     void SetThing(ReferenceTarget* thing) override { thing_ = thing; }
     void DeleteThis() override { delete this; }
 
-private:
+  private:
     struct Page {
         IParamBlock2* block;
         ParamBlockDesc2* desc;
@@ -245,7 +246,8 @@ private:
 
 }  // namespace KorvoHost
 
-// ---- Host SDK functions ---------------------------------------------------------------------------
+// ---- Host SDK functions
+// ---------------------------------------------------------------------------
 
 ParamBlockDesc2::ParamBlockDesc2(BlockID id, const MCHAR* internalName, int localName,
                                  ClassDesc2* owner, int blockFlags, int referenceNumber,

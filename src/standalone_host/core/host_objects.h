@@ -17,7 +17,7 @@ namespace KorvoHost {
 // a write to an animatable parameter sets a key at its time; reads between keys hold the last
 // key's value (integers and booleans) or interpolate (floats).
 class DescribedParamBlock final : public IParamBlock2 {
-public:
+  public:
     explicit DescribedParamBlock(ParamBlockDesc2& desc);
 
     Class_ID ClassID() override { return {0x00000082, 0}; }
@@ -29,7 +29,8 @@ public:
     BOOL SetValue(ParamID id, TimeValue t, int value, int tabIndex = 0) override;
     BOOL SetValue(ParamID id, TimeValue t, float value, int tabIndex = 0) override;
     BOOL GetValue(ParamID id, TimeValue t, int& value, Interval& valid, int tabIndex = 0) override;
-    BOOL GetValue(ParamID id, TimeValue t, float& value, Interval& valid, int tabIndex = 0) override;
+    BOOL GetValue(ParamID id, TimeValue t, float& value, Interval& valid,
+                  int tabIndex = 0) override;
     void ResetAll(BOOL updateUI = TRUE, BOOL callSetHandlers = TRUE) override;
     ParamBlockDesc2* GetDesc() override { return &desc_; }
     void GetValidity(TimeValue t, Interval& valid) override;
@@ -38,7 +39,7 @@ public:
     // Keys of a parameter, by time; empty for a constant one.
     const std::map<TimeValue, double>& Keys(ParamID id) const;
 
-private:
+  private:
     struct Slot {
         double value = 0.0;
         std::map<TimeValue, double> keys;
@@ -64,10 +65,10 @@ void ReleaseHostObjects();
 
 // Clones each target once within one clone operation.
 class HostRemapDir final : public RemapDir {
-public:
+  public:
     RefTargetHandle CloneRef(RefTargetHandle target) override;
 
-private:
+  private:
     std::map<RefTargetHandle, RefTargetHandle> clones_;
 };
 

@@ -24,7 +24,7 @@ std::vector<std::wstring>& Scripts() {
 
 // A scene or plug-in object: its parameters, found by internal name, are its properties.
 class HostObject final : public ScriptObject {
-public:
+  public:
     explicit HostObject(ReferenceTarget* target) : target_(target) {}
     ReferenceTarget* Target() const { return target_; }
 
@@ -65,7 +65,7 @@ public:
 
     const void* Identity() const override { return target_; }
 
-private:
+  private:
     const ParamDef* Find(std::wstring_view name, IParamBlock2*& block) const {
         for (int i = 0; i < target_->NumParamBlocks(); ++i) {
             IParamBlock2* candidate = target_->GetParamBlock(i);
@@ -101,7 +101,7 @@ Value ToValue(const RendererProperty& property) {
 
 // A renderer keeps whatever properties scripts give it; one never set reads as undefined.
 class RendererObject final : public ScriptObject {
-public:
+  public:
     explicit RendererObject(SceneRenderer* renderer) : renderer_(renderer) {}
     std::wstring Describe() const override {
         return std::wstring(RendererClassName(renderer_->Type())) + L":renderer";
@@ -116,7 +116,7 @@ public:
     }
     const void* Identity() const override { return renderer_; }
 
-private:
+  private:
     RendererProperty FromValue(std::wstring_view name, const Value& value) const {
         if (value.IsUndefined()) return std::monostate{};
         if (const bool* b = value.Boolean()) return *b;
@@ -124,7 +124,8 @@ private:
         if (const double* d = value.Float()) return *d;
         if (const std::wstring* s = value.String()) return *s;
         if (const ScriptName* n = value.Name()) return n->text;
-        if (const auto* object = dynamic_cast<const HostObject*>(value.Object())) return object->Target();
+        if (const auto* object = dynamic_cast<const HostObject*>(value.Object()))
+            return object->Target();
         Fail(L"a renderer cannot keep " + value.Describe() + L" in " + std::wstring(name));
     }
 
@@ -133,7 +134,7 @@ private:
 
 // The system global "renderers": .current is the scene's current renderer.
 class RenderersObject final : public ScriptObject {
-public:
+  public:
     explicit RenderersObject(HostInterface& host) : host_(host) {}
     std::wstring Describe() const override { return L"renderers"; }
     std::optional<Value> GetProperty(std::wstring_view name) override {
@@ -143,19 +144,21 @@ public:
         return Value(std::make_shared<RendererObject>(renderer));
     }
 
-private:
+  private:
     HostInterface& host_;
 };
 
 // A plug-in class by its script name; calling it makes an object of the class.
 class ClassObject final : public ScriptObject {
-public:
-    explicit ClassObject(ClassDesc* desc) : desc_(desc) {}
+  public:
+    // Maps made in the session are numbered through mapCount.
+    ClassObject(ClassDesc* desc, int& mapCount) : desc_(desc), mapCount_(mapCount) {}
     std::wstring Describe() const override { return desc_->InternalName(); }
     bool IsCallable() const override { return true; }
     const void* Identity() const override { return desc_; }
 
-    Value Call(const std::vector<Value>& arguments, const std::vector<NamedValue>& keywords) override {
+    Value Call(const std::vector<Value>& arguments,
+               const std::vector<NamedValue>& keywords) override {
         if (!arguments.empty()) Fail(Describe() + L"() takes no arguments, only name:value pairs");
         if (desc_->SuperClassID() != TEXMAP_CLASS_ID)
             Fail(L"this host's scripts cannot create objects of class " + Describe());
@@ -164,8 +167,7 @@ public:
         // Maps are handed over as their ReferenceTarget, the host's view of every map.
         auto* map = static_cast<MtlBase*>(static_cast<ReferenceTarget*>(made));
         AdoptPluginObject(map);
-        static int mapNumber = 0;
-        if (map->GetName().empty()) map->SetName(L"Map #" + std::to_wstring(++mapNumber));
+        if (map->GetName().empty()) map->SetName(L"Map #" + std::to_wstring(++mapCount_));
         auto object = std::make_shared<HostObject>(map);
         for (const NamedValue& keyword : keywords)
             if (!object->SetProperty(keyword.name, keyword.value))
@@ -173,29 +175,31 @@ public:
         return Value(object);
     }
 
-private:
+  private:
     ClassDesc* desc_;
+    int& mapCount_;
 };
 
 class NodeObject final : public ScriptObject {
-public:
+  public:
     explicit NodeObject(INode* node) : node_(node) {}
     std::wstring Describe() const override { return L"$" + std::wstring(node_->GetName()); }
     const void* Identity() const override { return node_; }
 
-private:
+  private:
     INode* node_;
 };
 
 }  // namespace
 
 class HostScripting::Environment final : public ScriptEnvironment {
-public:
+  public:
     explicit Environment(HostInterface& host) : host_(host) {}
 
     std::optional<Value> SystemGlobal(std::wstring_view name) override {
         if (SameName(name, L"renderers")) return Value(std::make_shared<RenderersObject>(host_));
-        if (ClassDesc* desc = host_.FindClassByName(name)) return Value(std::make_shared<ClassObject>(desc));
+        if (ClassDesc* desc = host_.FindClassByName(name))
+            return Value(std::make_shared<ClassObject>(desc, mapCount_));
         return std::nullopt;
     }
 
@@ -205,8 +209,9 @@ public:
         return Value(std::make_shared<NodeObject>(node));
     }
 
-private:
+  private:
     HostInterface& host_;
+    int mapCount_ = 0;
 };
 
 HostScripting::HostScripting(HostInterface& host)
@@ -217,7 +222,8 @@ HostScripting::~HostScripting() = default;
 ScriptResult HostScripting::Run(std::wstring_view text, bool quiet) {
     ScriptResult result = runner_.Run(text);
     lastError_ = result.ok ? L"" : result.error.Describe();
-    if (!result.ok && !quiet) std::fprintf(stderr, "Script error: %s\n", ToUtf8(lastError_).c_str());
+    if (!result.ok && !quiet)
+        std::fprintf(stderr, "Script error: %s\n", ToUtf8(lastError_).c_str());
     return result;
 }
 

@@ -18,7 +18,7 @@ void ClearExecutedScripts();
 
 // The script engine of one host session: globals live as long as it does.
 class HostScripting {
-public:
+  public:
     explicit HostScripting(HostInterface& host);
     ~HostScripting();
 
@@ -29,7 +29,7 @@ public:
     // The error of the last script that failed; empty after one that worked.
     const std::wstring& LastError() const { return lastError_; }
 
-private:
+  private:
     class Environment;
     std::unique_ptr<Environment> environment_;
     ScriptRunner runner_;

@@ -13,8 +13,8 @@ struct Expr;
 using ExprPtr = std::unique_ptr<Expr>;
 
 enum class ExprKind {
-    Undefined,    // undefined, null
-    Boolean,      // true, false
+    Undefined,  // undefined, null
+    Boolean,    // true, false
     Integer,
     Float,
     String,
@@ -40,7 +40,8 @@ struct KeywordArgument {
 struct Expr {
     ExprKind kind = ExprKind::Undefined;
     SourcePos pos;
-    std::wstring name;  // Global, NodeRef, Property, NameLiteral, String; op for Assign/Binary/Unary
+    std::wstring
+        name;  // Global, NodeRef, Property, NameLiteral, String; op for Assign/Binary/Unary
     bool boolean = false;
     long long integer = 0;
     double number = 0.0;

@@ -18,13 +18,12 @@ bool IsNameChar(wchar_t c) { return c == L'_' || std::iswalnum(c); }
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 // Longest first, so that "==" is not read as two "=".
-constexpr std::wstring_view kSymbols[] = {L"==", L"!=", L"<=", L">=", L"+=", L"-=", L"*=",
-                                          L"/=", L"(",  L")",  L"[",  L"]",  L",",  L".",
-                                          L":",  L";",  L"=",  L"<",  L">",  L"+",  L"-",
-                                          L"*",  L"/",  L"^"};
+constexpr std::wstring_view kSymbols[] = {L"==", L"!=", L"<=", L">=", L"+=", L"-=", L"*=", L"/=",
+                                          L"(",  L")",  L"[",  L"]",  L",",  L".",  L":",  L";",
+                                          L"=",  L"<",  L">",  L"+",  L"-",  L"*",  L"/",  L"^"};
 
 class Lexer {
-public:
+  public:
     explicit Lexer(std::wstring_view text) : text_(text) {}
 
     bool Run(std::vector<Token>& tokens, ScriptError& error) {
@@ -45,7 +44,7 @@ public:
         return false;
     }
 
-private:
+  private:
     bool AtEnd() const { return at_ >= text_.size(); }
     wchar_t Peek(std::size_t ahead = 0) const {
         return at_ + ahead < text_.size() ? text_[at_ + ahead] : L'\0';
@@ -180,12 +179,23 @@ private:
             if (AtEnd()) return Fail(start, L"string is not closed with \"");
             const SourcePos escapePos = pos_;
             switch (const wchar_t e = Advance()) {
-                case L'n': token.text += L'\n'; break;
-                case L't': token.text += L'\t'; break;
-                case L'r': token.text += L'\r'; break;
-                case L'"': case L'\\': case L'%': token.text += e; break;
+                case L'n':
+                    token.text += L'\n';
+                    break;
+                case L't':
+                    token.text += L'\t';
+                    break;
+                case L'r':
+                    token.text += L'\r';
+                    break;
+                case L'"':
+                case L'\\':
+                case L'%':
+                    token.text += e;
+                    break;
                 default:
-                    return Fail(escapePos, L"unknown escape \\" + std::wstring(1, e) + L" in a string");
+                    return Fail(escapePos,
+                                L"unknown escape \\" + std::wstring(1, e) + L" in a string");
             }
         }
     }

@@ -19,7 +19,7 @@ enum class TokenKind {
     Integer,
     Float,
     String,
-    NodePath,  // $Name or $'quoted name': text holds the name
+    NodePath,     // $Name or $'quoted name': text holds the name
     NameLiteral,  // #name
     Symbol,       // operators and punctuation: text holds them
     LineEnd,

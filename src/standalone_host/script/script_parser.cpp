@@ -7,9 +7,9 @@
 namespace KorvoHost {
 
 bool SameName(std::wstring_view a, std::wstring_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towlower(x) == std::towlower(y);
-           });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
 }
 
 namespace {
@@ -17,18 +17,19 @@ namespace {
 // Words of the host's language this runner does not take; a script using them is refused where
 // the word stands rather than misread.
 constexpr std::wstring_view kUnsupportedWords[] = {
-    L"for",     L"while",  L"fn",      L"function",   L"struct",  L"case",   L"try",
-    L"catch",   L"local",  L"global",  L"persistent", L"return",  L"exit",   L"continue",
-    L"rollout", L"utility", L"plugin", L"macroscript", L"tool",   L"with",   L"at",
-    L"in",      L"coordsys", L"about", L"animate",    L"undo",    L"set",    L"mapped",
-    L"collect", L"where",  L"of",      L"to",         L"by",      L"throw",  L"when",
-    L"on"};
+    L"for",     L"while",    L"fn",      L"function", L"struct",     L"case",
+    L"try",     L"catch",    L"local",   L"global",   L"persistent", L"return",
+    L"exit",    L"continue", L"rollout", L"utility",  L"plugin",     L"macroscript",
+    L"tool",    L"with",     L"at",      L"in",       L"coordsys",   L"about",
+    L"animate", L"undo",     L"set",     L"mapped",   L"collect",    L"where",
+    L"of",      L"to",       L"by",      L"throw",    L"when",       L"on"};
 // Words with a meaning of their own in the statements this runner takes.
-constexpr std::wstring_view kKeywords[] = {L"if",  L"then", L"else",      L"do",  L"and", L"or",
+constexpr std::wstring_view kKeywords[] = {L"if",  L"then", L"else",  L"do",        L"and", L"or",
                                            L"not", L"true", L"false", L"undefined", L"null"};
 
 bool IsOneOf(std::wstring_view word, std::initializer_list<std::wstring_view> words) {
-    return std::any_of(words.begin(), words.end(), [&](std::wstring_view w) { return SameName(w, word); });
+    return std::any_of(words.begin(), words.end(),
+                       [&](std::wstring_view w) { return SameName(w, word); });
 }
 template <std::size_t N>
 bool IsOneOf(std::wstring_view word, const std::wstring_view (&words)[N]) {
@@ -52,7 +53,7 @@ struct ParseFailure {
 constexpr int kMaxNesting = 200;
 
 class Parser {
-public:
+  public:
     explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
 
     Program ParseProgram() {
@@ -61,7 +62,7 @@ public:
         return program;
     }
 
-private:
+  private:
     const Token& Peek(std::size_t ahead = 0) const {
         return tokens_[std::min(at_ + ahead, tokens_.size() - 1)];
     }
@@ -81,13 +82,14 @@ private:
     }
 
     class Nesting {
-    public:
+      public:
         explicit Nesting(Parser& parser) : parser_(parser) {
-            if (++parser_.depth_ > kMaxNesting) parser_.Fail(parser_.Peek().pos, L"the script nests too deep");
+            if (++parser_.depth_ > kMaxNesting)
+                parser_.Fail(parser_.Peek().pos, L"the script nests too deep");
         }
         ~Nesting() { --parser_.depth_; }
 
-    private:
+      private:
         Parser& parser_;
     };
 
@@ -96,12 +98,18 @@ private:
     }
     [[noreturn]] void Unexpected(const Token& token) {
         switch (token.kind) {
-            case TokenKind::LineEnd: Fail(token.pos, L"unexpected end of line");
-            case TokenKind::End: Fail(token.pos, L"unexpected end of the script");
-            case TokenKind::String: Fail(token.pos, L"unexpected string \"" + token.text + L"\"");
-            case TokenKind::NodePath: Fail(token.pos, L"unexpected $" + token.text);
-            case TokenKind::NameLiteral: Fail(token.pos, L"unexpected #" + token.text);
-            default: Fail(token.pos, L"unexpected '" + token.text + L"'");
+            case TokenKind::LineEnd:
+                Fail(token.pos, L"unexpected end of line");
+            case TokenKind::End:
+                Fail(token.pos, L"unexpected end of the script");
+            case TokenKind::String:
+                Fail(token.pos, L"unexpected string \"" + token.text + L"\"");
+            case TokenKind::NodePath:
+                Fail(token.pos, L"unexpected $" + token.text);
+            case TokenKind::NameLiteral:
+                Fail(token.pos, L"unexpected #" + token.text);
+            default:
+                Fail(token.pos, L"unexpected '" + token.text + L"'");
         }
     }
 
@@ -127,10 +135,12 @@ private:
         if (IsWord(Peek(), L"if")) return ParseIf();
         ExprPtr target = ParseOr();
         const Token& next = Peek();
-        if (next.kind == TokenKind::Symbol && IsOneOf(next.text, {L"=", L"+=", L"-=", L"*=", L"/="})) {
+        if (next.kind == TokenKind::Symbol &&
+            IsOneOf(next.text, {L"=", L"+=", L"-=", L"*=", L"/="})) {
             if (target->kind != ExprKind::Global && target->kind != ExprKind::Property &&
                 target->kind != ExprKind::Index) {
-                Fail(next.pos, L"the left side of '" + next.text + L"' is not a variable or property");
+                Fail(next.pos,
+                     L"the left side of '" + next.text + L"' is not a variable or property");
             }
             auto assign = Make(ExprKind::Assign, target->pos);
             assign->name = Take().text;
@@ -262,17 +272,22 @@ private:
             case TokenKind::Float:
             case TokenKind::String:
             case TokenKind::NodePath:
-            case TokenKind::NameLiteral: return true;
+            case TokenKind::NameLiteral:
+                return true;
             case TokenKind::Identifier:
-                return !IsOneOf(t.text, kKeywords) || IsOneOf(t.text, {L"true", L"false", L"undefined", L"null"});
-            case TokenKind::Symbol: return t.text == L"(";
-            default: return false;
+                return !IsOneOf(t.text, kKeywords) ||
+                       IsOneOf(t.text, {L"true", L"false", L"undefined", L"null"});
+            case TokenKind::Symbol:
+                return t.text == L"(";
+            default:
+                return false;
         }
     }
 
     ExprPtr ParseCall() {
         ExprPtr callee = ParsePostfix();
-        const bool callable = callee->kind == ExprKind::Global || callee->kind == ExprKind::Property ||
+        const bool callable = callee->kind == ExprKind::Global ||
+                              callee->kind == ExprKind::Property ||
                               callee->kind == ExprKind::NodeRef;
         if (!callable) return callee;
         if (IsSymbol(Peek(), L"(") && IsSymbol(Peek(1), L")")) {
@@ -309,7 +324,8 @@ private:
             if (IsSymbol(Peek(), L".")) {
                 Take();
                 const Token& name = Peek();
-                if (name.kind != TokenKind::Identifier) Fail(name.pos, L"expected a property name after '.'");
+                if (name.kind != TokenKind::Identifier)
+                    Fail(name.pos, L"expected a property name after '.'");
                 auto property = Make(ExprKind::Property, expr->pos);
                 property->name = Take().text;
                 property->operands.push_back(std::move(expr));
@@ -353,7 +369,8 @@ private:
                 expr->name = Take().text;
                 return expr;
             }
-            case TokenKind::Identifier: return ParseWord();
+            case TokenKind::Identifier:
+                return ParseWord();
             case TokenKind::Symbol:
                 if (token.text == L"(") {
                     auto sequence = Make(ExprKind::Sequence, Take().pos);
@@ -362,7 +379,8 @@ private:
                     return sequence;
                 }
                 [[fallthrough]];
-            default: Unexpected(token);
+            default:
+                Unexpected(token);
         }
     }
 

@@ -101,25 +101,39 @@ ScriptResult ScriptRunner::Run(std::wstring_view text) {
 Value ScriptRunner::Evaluate(const Expr& expr) {
     try {
         switch (expr.kind) {
-            case ExprKind::Undefined: return Value();
-            case ExprKind::Boolean: return Value(expr.boolean);
-            case ExprKind::Integer: return Value(expr.integer);
-            case ExprKind::Float: return Value(expr.number);
-            case ExprKind::String: return Value(expr.name);
-            case ExprKind::NameLiteral: return Value(ScriptName{expr.name});
-            case ExprKind::Global: return EvaluateGlobal(expr);
-            case ExprKind::NodeRef: return environment_.Node(expr.name).value_or(Value());
-            case ExprKind::Property: return EvaluateProperty(expr);
+            case ExprKind::Undefined:
+                return Value();
+            case ExprKind::Boolean:
+                return Value(expr.boolean);
+            case ExprKind::Integer:
+                return Value(expr.integer);
+            case ExprKind::Float:
+                return Value(expr.number);
+            case ExprKind::String:
+                return Value(expr.name);
+            case ExprKind::NameLiteral:
+                return Value(ScriptName{expr.name});
+            case ExprKind::Global:
+                return EvaluateGlobal(expr);
+            case ExprKind::NodeRef:
+                return environment_.Node(expr.name).value_or(Value());
+            case ExprKind::Property:
+                return EvaluateProperty(expr);
             case ExprKind::Index: {
                 const Value target = Evaluate(*expr.operands[0]);
                 Evaluate(*expr.operands[1]);
                 Fail(target.Describe() + L" cannot be indexed");
             }
-            case ExprKind::Call: return EvaluateCall(expr);
-            case ExprKind::Assign: return EvaluateAssign(expr);
-            case ExprKind::If: return EvaluateIf(expr);
-            case ExprKind::Binary: return EvaluateBinary(expr);
-            case ExprKind::Unary: return EvaluateUnary(expr);
+            case ExprKind::Call:
+                return EvaluateCall(expr);
+            case ExprKind::Assign:
+                return EvaluateAssign(expr);
+            case ExprKind::If:
+                return EvaluateIf(expr);
+            case ExprKind::Binary:
+                return EvaluateBinary(expr);
+            case ExprKind::Unary:
+                return EvaluateUnary(expr);
             case ExprKind::Sequence: {
                 Value last;
                 for (const ExprPtr& statement : expr.operands) last = Evaluate(*statement);
@@ -148,7 +162,8 @@ Value ScriptRunner::EvaluateProperty(const Expr& expr) {
 Value ScriptRunner::EvaluateCall(const Expr& expr) {
     const Value callee = Evaluate(*expr.operands[0]);
     std::vector<Value> arguments;
-    for (std::size_t i = 1; i < expr.operands.size(); ++i) arguments.push_back(Evaluate(*expr.operands[i]));
+    for (std::size_t i = 1; i < expr.operands.size(); ++i)
+        arguments.push_back(Evaluate(*expr.operands[i]));
     std::vector<NamedValue> keywords;
     for (const KeywordArgument& keyword : expr.keywords)
         keywords.push_back({keyword.name, Evaluate(*keyword.value)});
@@ -184,7 +199,8 @@ Value ScriptRunner::EvaluateAssign(const Expr& expr) {
 }
 
 Value ScriptRunner::EvaluateIf(const Expr& expr) {
-    if (TestOf(Evaluate(*expr.operands[0]), L"the test of 'if'")) return Evaluate(*expr.operands[1]);
+    if (TestOf(Evaluate(*expr.operands[0]), L"the test of 'if'"))
+        return Evaluate(*expr.operands[1]);
     if (expr.operands.size() > 2) return Evaluate(*expr.operands[2]);
     return Value();
 }

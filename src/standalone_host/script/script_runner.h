@@ -14,7 +14,7 @@ namespace KorvoHost {
 
 // What the host offers scripts beyond their own globals.
 class ScriptEnvironment {
-public:
+  public:
     virtual ~ScriptEnvironment() = default;
     // A system global (renderers, a class name, a core interface …), or nothing.
     virtual std::optional<Value> SystemGlobal(std::wstring_view name) = 0;
@@ -29,7 +29,7 @@ struct ScriptResult {
 };
 
 class ScriptRunner {
-public:
+  public:
     explicit ScriptRunner(ScriptEnvironment& environment) : environment_(environment) {}
 
     ScriptResult Run(std::wstring_view text);
@@ -39,7 +39,7 @@ public:
     void SetGlobal(std::wstring_view name, Value value);
     void ClearGlobals() { globals_.clear(); }
 
-private:
+  private:
     struct NameLess {
         bool operator()(const std::wstring& a, const std::wstring& b) const;
     };

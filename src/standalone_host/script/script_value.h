@@ -23,7 +23,7 @@ struct ScriptName {
 };
 
 class Value {
-public:
+  public:
     Value() = default;
     Value(bool b) : data_(b) {}
     Value(int i) : data_(static_cast<long long>(i)) {}
@@ -44,12 +44,14 @@ public:
         return std::get_if<std::shared_ptr<ScriptObject>>(&data_);
     }
     bool IsNumber() const { return Integer() || Float(); }
-    double Number() const { return Integer() ? static_cast<double>(*Integer()) : Float() ? *Float() : 0.0; }
+    double Number() const {
+        return Integer() ? static_cast<double>(*Integer()) : Float() ? *Float() : 0.0;
+    }
 
     // As the listener shows it: true, 42, 1.5, "text", #name, undefined, or the object's own text.
     std::wstring Describe() const;
 
-private:
+  private:
     std::variant<Undefined, bool, long long, double, std::wstring, ScriptName,
                  std::shared_ptr<ScriptObject>>
         data_;
@@ -61,12 +63,12 @@ bool ScriptEquals(const Value& a, const Value& b);
 
 // A failure while running a script; the runner adds where it happened.
 class ScriptRuntimeError : public std::runtime_error {
-public:
+  public:
     explicit ScriptRuntimeError(std::wstring message)
         : std::runtime_error("script error"), message_(std::move(message)) {}
     const std::wstring& Message() const { return message_; }
 
-private:
+  private:
     std::wstring message_;
 };
 
@@ -78,7 +80,7 @@ struct NamedValue {
 // Something of the host that scripts can reach: its properties, and a call when it is callable.
 // Members throw ScriptRuntimeError for what they refuse.
 class ScriptObject {
-public:
+  public:
     virtual ~ScriptObject() = default;
     virtual std::wstring Describe() const = 0;
     // The property's value, or nothing when the object has no such property.
@@ -86,7 +88,8 @@ public:
     // False when the object has no such property.
     virtual bool SetProperty(std::wstring_view name, const Value& value);
     virtual bool IsCallable() const { return false; }
-    virtual Value Call(const std::vector<Value>& arguments, const std::vector<NamedValue>& keywords);
+    virtual Value Call(const std::vector<Value>& arguments,
+                       const std::vector<NamedValue>& keywords);
     // What the object stands for: two values are equal when this is.
     virtual const void* Identity() const { return this; }
 };
