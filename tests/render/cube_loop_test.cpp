@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <utility>
 #include <variant>
 
 #include "cube_run.h"
@@ -11,6 +13,7 @@
 #include "standalone_host/core/bitmaps.h"
 #include "standalone_host/core/scripting.h"
 #include "standalone_host/image_files/image_files.h"
+#include "standalone_host/scene/scene_objects.h"
 #include "standalone_host/windows/front_end.h"
 #include "standalone_host/windows/window_manager.h"
 
@@ -29,7 +32,7 @@ std::string SixWallsWith(const std::string& from, const std::string& to) {
 
 // Watches the progress bar; can press the run's Cancel once the bar reaches a value.
 class ProgressWatcher final : public KorvoHost::FrontEnd {
-public:
+  public:
     ProgressWatcher(HWND bar, Korvo::RenderCallback& progress) : bar_(bar), progress_(progress) {}
     Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
     void WindowChanged(HWND window) override {
@@ -37,21 +40,26 @@ public:
         const int position = static_cast<int>(SendMessageW(bar_, PBM_GETPOS, 0, 0));
         positions.push_back(position);
         if (cancelAt >= 0 && position >= cancelAt) progress_.cancelled = true;
+        if (onReachAt >= 0 && position >= onReachAt && onReach) std::exchange(onReach, nullptr)();
     }
     std::vector<int> positions;
     int cancelAt = -1;
+    // Called once, when the bar first reaches onReachAt.
+    int onReachAt = -1;
+    std::function<void()> onReach;
 
-private:
+  private:
     HWND bar_;
     Korvo::RenderCallback& progress_;
 };
 
 class CubeLoop : public CubeRun {
-protected:
+  protected:
     CubeLoop() {
         // A progress window of the plug-in's own template, as the run shows it.
-        dialog_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
-                                     [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        dialog_ = CreateDialogParamW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         plugin().progress.dialog = dialog_;
         plugin().progress.bar = GetDlgItem(dialog_, 1029);
         plugin().progress.cancelled = false;
@@ -81,13 +89,13 @@ TEST_F(CubeLoop, OneCameraLogsEveryStepAndMovesTheStrip) {
     OpenScene(kSixWalls);
     Prepare({L"Cam_Free"});
     ASSERT_TRUE(Run());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                              "Number of cameras to render: 1", "Rendering camera: Cam_Free",
-                              "Rendering cube side: 0", "Rendering cube side: 1",
-                              "Rendering cube side: 2", "Rendering cube side: 3",
-                              "Rendering cube side: 4", "Rendering cube side: 5", "Done rendering",
-                              "Stitching image", "Starting stitching of camera: Cam_Free",
-                              "Ended stitching of camera: Cam_Free", "Done stitching"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "Number of cameras to render: 1", "Rendering camera: Cam_Free",
+                  "Rendering cube side: 0", "Rendering cube side: 1", "Rendering cube side: 2",
+                  "Rendering cube side: 3", "Rendering cube side: 4", "Rendering cube side: 5",
+                  "Done rendering", "Stitching image", "Starting stitching of camera: Cam_Free",
+                  "Ended stitching of camera: Cam_Free", "Done stitching"}));
     EXPECT_EQ(watcher_->positions, (std::vector<int>{0, 15, 30, 45, 60, 75, 90, 100}));
     EXPECT_EQ(OutputFiles(), std::vector<fs::path>{"room_Cam_Free.jpg"});
     // The bare faces are gone; the prefixed ones wait for the end-of-run cleanup.
@@ -153,7 +161,8 @@ TEST_F(CubeLoop, CancelDuringTheThirdFaceRestoresTheCamera) {
 }
 
 TEST_F(CubeLoop, FloatFrameBufferRenderersGetFloatBitmaps) {
-    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"", "\"renderer\": \"scanline\", \"floatFrameBuffer\": true"));
+    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"",
+                               "\"renderer\": \"scanline\", \"floatFrameBuffer\": true"));
     Prepare({L"Cam_Free"});
     const size_t before = KorvoHost::CreatedBitmapTypes().size();
     ASSERT_TRUE(Run());
@@ -193,6 +202,34 @@ TEST_F(CubeLoop, StereoRendererRendersEachEyeIntoAGrid) {
     EXPECT_EQ(grid.height, 3072);
     // The grid's faces stay in the working folder until the cleanup.
     EXPECT_TRUE(fs::exists(workFolder_ / "top_image_left.png"));
+
+    // The run leaves the lens shader in place, set to the right eye it drew last; a second run
+    // uses the same shader.
+    auto* renderer =
+        dynamic_cast<KorvoHost::SceneRenderer*>(app_->CurrentScene()->CurrentRenderer());
+    ASSERT_NE(renderer, nullptr);
+    const KorvoHost::RendererProperty* lens = renderer->Property(L"Camera_Lens_Shader");
+    ASSERT_NE(lens, nullptr);
+    ReferenceTarget* shader = std::get<ReferenceTarget*>(*lens);
+    ASSERT_NE(shader, nullptr);
+    EXPECT_EQ(shader->GetParamBlock(0)->GetInt(0), FALSE);
+    Korvo::ClearCameras(plugin());
+    Prepare({L"Cam_Free"}, L"again");
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(std::get<ReferenceTarget*>(*renderer->Property(L"Camera_Lens_Shader")), shader);
+}
+
+TEST_F(CubeLoop, FailedStereoFaceLogsItsFaceNumber) {
+    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"", "\"renderer\": \"mental_ray\""));
+    Prepare({L"Cam_Free"});
+    // The bar reaches 45 before the left eye of face 3, the seventh render.
+    watcher_->onReachAt = 45;
+    watcher_->onReach = [this] { app_->Core().SetRendererBroken(true); };
+    EXPECT_FALSE(Run());
+    const auto lines = LogLines();
+    EXPECT_EQ(lines.back(), "Failed to render side 3");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Rendering cube side: 6"), 1);
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceRender);
 }
 
 TEST_F(CubeLoop, ExistingPanoramasKeepTheirNames) {
@@ -202,8 +239,8 @@ TEST_F(CubeLoop, ExistingPanoramasKeepTheirNames) {
     ASSERT_TRUE(Run());
     Prepare({L"Cam_Free"});
     ASSERT_TRUE(Run());
-    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam_Free (1).jpg", "room_Cam_Free (2).jpg",
-                                                    "room_Cam_Free.jpg"}));
+    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam_Free (1).jpg",
+                                                    "room_Cam_Free (2).jpg", "room_Cam_Free.jpg"}));
     std::ifstream earlier(outputFolder_ / "room_Cam_Free.jpg");
     std::string content;
     std::getline(earlier, content);
@@ -258,10 +295,11 @@ TEST_F(CubeLoop, FaceThatCannotBeRenamedStopsTheStitch) {
     EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceRename);
     const std::string source = (workFolder_ / "Cam_Free_left_image_left.png").string();
     const std::string destination = (workFolder_ / "left_image_left.png").string();
-    EXPECT_EQ(LogLines().back().rfind("Attempted to rename file from " + source + " to " + destination +
-                                          " for stitcher but failed. Return code was -1 with error code ",
-                                      0),
-              0u)
+    EXPECT_EQ(
+        LogLines().back().rfind("Attempted to rename file from " + source + " to " + destination +
+                                    " for stitcher but failed. Return code was -1 with error code ",
+                                0),
+        0u)
         << LogLines().back();
 }
 
@@ -332,7 +370,7 @@ TEST_F(CubeLoop, PickedCamerasOfTheSameNameKeepTheirOwnFaces) {
 TEST_F(CubeLoop, CameraListEmptiedDuringTheRunDoesNotDisturbIt) {
     // Another request handled while the run lets window messages through empties the list.
     class Clearer final : public KorvoHost::FrontEnd {
-    public:
+      public:
         Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
         void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
     } clearer;

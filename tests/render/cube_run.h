@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "korvo_plugin.h"
+#include "korvostereo/korvo_stereo_desc.h"
 #include "shell/cube_loop.h"
 #include "shell/workflow.h"
 #include "standalone_host/core/host_app.h"
@@ -24,7 +25,7 @@ namespace KorvoTest {
 namespace fs = std::filesystem;
 
 class CubeRun : public ::testing::Test {
-protected:
+  protected:
     CubeRun() {
         // The plug-in's code is linked into this program; its resources are found through it.
         Korvo::SetPluginInstance(GetModuleHandleW(nullptr));
@@ -33,6 +34,8 @@ protected:
         options.registryFile = temp_.path() / "no-registry.json";
         app_ = std::make_unique<KorvoHost::HostApp>(options);
         app_->Core().SetRenderSamples(1);
+        // The plug-in's classes, as its library would offer them to scripts.
+        app_->Core().AddClass(Korvo::GetKorvoStereoDesc());
         workFolder_ = temp_.path() / "host" / "korvo_scratch";
         outputFolder_ = temp_.path() / "out";
         fs::create_directories(workFolder_);
@@ -63,7 +66,8 @@ protected:
         p.workFolder = KorvoHost::FromPath(workFolder_);
         p.outputFolder = KorvoHost::FromPath(outputFolder_);
         Korvo::OpenLog(p.outputFolder);
-        for (Korvo::CameraData* camera : p.cameras) camera->fileName = Korvo::StripFileName(p, camera->node);
+        for (Korvo::CameraData* camera : p.cameras)
+            camera->fileName = Korvo::StripFileName(p, camera->node);
         for (Korvo::CameraData* camera : p.cameras) {
             for (const std::wstring& name : picked) {
                 if (name == camera->node->GetName()) {

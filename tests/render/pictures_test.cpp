@@ -7,27 +7,12 @@
 #include <cmath>
 
 #include "cube_run.h"
-#include "standalone_host/image_files/image_files.h"
+#include "picture_checks.h"
 
 namespace KorvoTest {
 namespace {
 
 const fs::path kSixWalls = fs::path(KORVO_TEST_DATA) / "render" / "six_walls.json";
-constexpr int kFace = 1536;
-
-struct Rgb8 {
-    int r, g, b;
-};
-
-// The walls' colours (see six_walls.json).
-enum Wall { Red, Green, Blue, Yellow, Magenta, Cyan };
-constexpr std::array<Rgb8, 6> kWallColours{{{208, 32, 32},
-                                            {32, 176, 32},
-                                            {32, 64, 208},
-                                            {208, 208, 32},
-                                            {192, 32, 192},
-                                            {32, 192, 192}}};
-const char* const kWallNames[] = {"red", "green", "blue", "yellow", "magenta", "cyan"};
 
 // What each strip cell must show, for a camera facing +Y: the wall, and on which half of the cell
 // (after the strip's mirroring) its white marker lies.
@@ -36,16 +21,16 @@ struct CellExpectation {
     bool markerOnRight;
 };
 constexpr std::array<CellExpectation, 6> kCells{{
-    {Red, true},       // right face: looks +X, image right is −Y, marker at +Y
-    {Green, false},    // left face: looks −X, image right is +Y
-    {Magenta, true},   // top face: image right is −X, marker at +X
-    {Cyan, true},      // bottom face: image right is −X
-    {Yellow, true},    // back face: image right is −X
-    {Blue, false},     // front face: image right is +X
+    {Red, true},      // right face: looks +X, image right is −Y, marker at +Y
+    {Green, false},   // left face: looks −X, image right is +Y
+    {Magenta, true},  // top face: image right is −X, marker at +X
+    {Cyan, true},     // bottom face: image right is −X
+    {Yellow, true},   // back face: image right is −X
+    {Blue, false},    // front face: image right is +X
 }};
 
 class Pictures : public CubeRun {
-protected:
+  protected:
     KorvoHost::ImageRgba8 Strip(const wchar_t* camera) {
         OpenScene(kSixWalls);
         Prepare({camera});
@@ -56,27 +41,6 @@ protected:
         return strip;
     }
 };
-
-const std::uint8_t* Pixel(const KorvoHost::ImageRgba8& image, int x, int y) {
-    return &image.pixels[(static_cast<size_t>(y) * image.width + x) * 4];
-}
-
-bool IsWhite(const std::uint8_t* p) { return p[0] > 225 && p[1] > 225 && p[2] > 225; }
-
-Wall NearestWall(double r, double g, double b) {
-    // Compare hues: normalise away the lighting.
-    const double sum = r + g + b + 1e-9;
-    int best = 0;
-    double bestDistance = 1e9;
-    for (int w = 0; w < 6; ++w) {
-        const Rgb8& c = kWallColours[w];
-        const double cs = c.r + c.g + c.b;
-        const double d = std::pow(r / sum - c.r / cs, 2) + std::pow(g / sum - c.g / cs, 2) +
-                         std::pow(b / sum - c.b / cs, 2);
-        if (d < bestDistance) bestDistance = d, best = w;
-    }
-    return static_cast<Wall>(best);
-}
 
 TEST_F(Pictures, EveryStripCellShowsItsWallMirrored) {
     const KorvoHost::ImageRgba8 strip = Strip(L"Cam_Free");
@@ -118,80 +82,26 @@ TEST_F(Pictures, MonoRunGivesBothEyesTheSameCells) {
         for (int x = 0; x < 6 * kFace; x += 3) {
             if (x % kFace < 2 || x % kFace >= kFace - 2) continue;
             for (int c = 0; c < 3; ++c)
-                worst = std::max(worst, std::abs(Pixel(strip, x, y)[c] - Pixel(strip, x + 6 * kFace, y)[c]));
+                worst = std::max(
+                    worst, std::abs(Pixel(strip, x, y)[c] - Pixel(strip, x + 6 * kFace, y)[c]));
         }
     EXPECT_LE(worst, 1);
 }
 
-// The faces of a camera facing +Y: view, image right and image up in world space.
-struct FaceFrame {
-    int cell;  // strip cell of the left eye
-    double forward[3], right[3], up[3];
-};
-constexpr std::array<FaceFrame, 6> kFrames{{
-    {2, {0, 0, 1}, {-1, 0, 0}, {0, 1, 0}},    // top
-    {3, {0, 0, -1}, {-1, 0, 0}, {0, -1, 0}},  // bottom
-    {1, {-1, 0, 0}, {0, 1, 0}, {0, 0, 1}},    // left
-    {0, {1, 0, 0}, {0, -1, 0}, {0, 0, 1}},    // right
-    {5, {0, 1, 0}, {1, 0, 0}, {0, 0, 1}},     // front
-    {4, {0, -1, 0}, {-1, 0, 0}, {0, 0, 1}},   // back
-}};
-
-double Dot(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-// A pixel of a face as rendered, read from its mirrored strip cell.
-const std::uint8_t* FacePixel(const KorvoHost::ImageRgba8& strip, const FaceFrame& face, int column,
-                              int row) {
-    return Pixel(strip, face.cell * kFace + (kFace - 1 - column), row);
-}
-
-// The pixel of face f at (u, v) on the face plane (−1 … 1, right and up), read from its strip cell.
-const std::uint8_t* FacePixelAt(const KorvoHost::ImageRgba8& strip, const FaceFrame& f, double u,
-                                double v) {
-    const int column = std::clamp(static_cast<int>((u + 1) * kFace / 2), 0, kFace - 1);
-    const int row = std::clamp(static_cast<int>((1 - v) * kFace / 2), 0, kFace - 1);
-    return FacePixel(strip, f, column, row);
-}
+// Strip cells of the left eye, by face number.
+constexpr std::array<int, 6> kStripCells{2, 3, 1, 0, 5, 4};
 
 TEST_F(Pictures, NeighbouringFacesMeetWithoutSeams) {
     const KorvoHost::ImageRgba8 strip = Strip(L"Cam_Free");
     ASSERT_EQ(strip.width, 12 * kFace);
-    // Walk along every edge of every face; at each point compare the pixel a few pixels inside this
-    // face with the pixel as far inside the neighbouring face across the edge. (The decoder blends
-    // colour across strip cell borders, so the outermost columns are left out.) Walls are smooth;
-    // room corners and marker edges may cross a cube edge at a few points, hence the share.
-    constexpr double kInset = 3.0 / (kFace / 2);
-    for (const FaceFrame& a : kFrames) {
-        long compared = 0, differing = 0;
-        for (int k = 8; k < kFace - 8; k += 2) {
-            const double t = (k + 0.5) / (kFace / 2) - 1;
-            const double edges[4][2] = {{t, 1}, {t, -1}, {1, t}, {-1, t}};
-            for (const auto& edge : edges) {
-                double d[3];
-                for (int c = 0; c < 3; ++c) d[c] = a.forward[c] + edge[0] * a.right[c] + edge[1] * a.up[c];
-                const FaceFrame* b = nullptr;
-                double bestDot = -1;
-                for (const FaceFrame& f : kFrames)
-                    if (&f != &a && Dot(d, f.forward) > bestDot) bestDot = Dot(d, f.forward), b = &f;
-                // The same edge point on b, then inset towards b's centre along its crossed axis.
-                double ub = Dot(d, b->right) / bestDot, vb = Dot(d, b->up) / bestDot;
-                if (std::abs(ub) > std::abs(vb)) ub -= std::copysign(kInset, ub);
-                else vb -= std::copysign(kInset, vb);
-                const double ua = edge[0] - (std::abs(edge[0]) == 1 ? std::copysign(kInset, edge[0]) : 0);
-                const double va = edge[1] - (std::abs(edge[1]) == 1 ? std::copysign(kInset, edge[1]) : 0);
-                const std::uint8_t* pa = FacePixelAt(strip, a, ua, va);
-                const std::uint8_t* pb = FacePixelAt(strip, *b, ub, vb);
-                ++compared;
-                for (int c = 0; c < 3; ++c)
-                    if (std::abs(pa[c] - pb[c]) > 12) {
-                        ++differing;
-                        break;
-                    }
-            }
-        }
-        EXPECT_LT(differing, compared / 50) << "face in cell " << a.cell << ": " << differing
-                                            << " of " << compared << " edge pixels differ";
-    }
+    // Cells are mirrored. Walls are smooth; room corners and marker edges may cross a cube edge
+    // at a few points, hence the share.
+    const auto shares = SeamShares([&](int face, int column, int row) {
+        return Pixel(strip, kStripCells[face] * kFace + (kFace - 1 - column), row);
+    });
+    for (int face = 0; face < 6; ++face)
+        EXPECT_LT(shares[face], 0.02)
+            << "face " << face << ": " << shares[face] * 100 << "% of its edge pixels differ";
 }
 
 TEST_F(Pictures, TargetCameraSeesWhatTheFreeCameraSees) {

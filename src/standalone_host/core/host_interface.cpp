@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "standalone_host/core/host_app.h"
 #include "standalone_host/core/host_objects.h"
 #include "standalone_host/core/open_renderer.h"
-#include "standalone_host/core/scripting.h"
 #include "standalone_host/core/plugin_library.h"
+#include "standalone_host/core/scripting.h"
 #include "standalone_host/platform/host_environment.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
@@ -18,7 +19,7 @@ HostInterface* gInterface = nullptr;
 }  // namespace
 
 class HostColors final : public IColorManager {
-public:
+  public:
     COLORREF GetColor(int id) override {
         // The host's dark interface: grey background, light text.
         return id == kText ? RGB(220, 220, 220) : RGB(68, 68, 68);
@@ -31,6 +32,11 @@ HostInterface* CurrentHostInterface() { return gInterface; }
 HostInterface::HostInterface() : scripting_(std::make_unique<HostScripting>(*this)) {}
 HostInterface::~HostInterface() {
     if (gInterface == this) gInterface = nullptr;
+}
+
+std::filesystem::path HostInterface::PluginFolder() const {
+    for (const PluginLibrary* library : libraries_) return library->File().parent_path();
+    return DefaultPluginFile().parent_path();
 }
 
 void HostInterface::ReleaseSessionObjects() {
@@ -154,9 +160,7 @@ IColorManager* GetColorManager() {
     return &colors;
 }
 
-namespace KorvoHost {
-
-}  // namespace KorvoHost
+namespace KorvoHost {}  // namespace KorvoHost
 
 double GetMasterScale(int type) {
     KorvoHost::HostInterface* ip = KorvoHost::CurrentHostInterface();

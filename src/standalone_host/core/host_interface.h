@@ -3,6 +3,7 @@
 // the window manager; rendering to the renderer glue.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ class RayTracer;
 class HostScripting;
 
 class HostInterface final : public Interface17 {
-public:
+  public:
     HostInterface();
     ~HostInterface() override;
 
@@ -84,6 +85,11 @@ public:
     };
     // Samples per pixel along each axis of the renderers (1: one ray through each pixel centre).
     void SetRenderSamples(int samplesPerAxis) { renderSamples_ = samplesPerAxis; }
+    // Whether the mental ray stand-in traces the rays a lens shader asks for in packets (the
+    // default) or one by one as they are asked for; both draw the same pictures.
+    void SetLensRaysInPackets(bool packets) { lensRaysInPackets_ = packets; }
+    // The folder the renderers find shader libraries in: the loaded plug-in's folder.
+    std::filesystem::path PluginFolder() const;
     // A broken renderer cannot be opened (OpenCurRenderer answers 0), as when its licence is gone.
     void SetRendererBroken(bool broken) { rendererBroken_ = broken; }
     // Why the last render could not be opened or run; empty after a render that worked.
@@ -94,7 +100,7 @@ public:
     const std::wstring& Prompt() const { return prompt_; }
     int RollupMouseMessages() const { return rollupMouseMessages_; }
 
-private:
+  private:
     Scene* scene_ = nullptr;
     std::vector<PluginLibrary*> libraries_;
     std::vector<ClassDesc*> classes_;
@@ -110,6 +116,7 @@ private:
     struct OpenRenderer;
     std::unique_ptr<OpenRenderer> open_;
     int renderSamples_ = 2;
+    bool lensRaysInPackets_ = true;
     bool rendererBroken_ = false;
     std::string lastRenderError_;
 };

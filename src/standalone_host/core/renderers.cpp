@@ -4,9 +4,11 @@
 #include "host/interface.h"
 #include "standalone_host/core/bitmaps.h"
 #include "standalone_host/core/host_interface.h"
+#include "standalone_host/core/mental_ray_translator.h"
 #include "standalone_host/core/open_renderer.h"
 #include "standalone_host/raytracer/ray_tracer.h"
 #include "standalone_host/scene/scene.h"
+#include "standalone_host/scene/scene_objects.h"
 #include "standalone_host/scene/tracer_input.h"
 
 namespace KorvoHost {
@@ -18,7 +20,7 @@ Vec3 ToVec3(const Point3& p) { return {p.x, p.y, p.z}; }
 CameraObject* CameraOf(INode* node) {
     Object* object = node ? node->EvalWorldState(0, TRUE).obj : nullptr;
     return object && object->SuperClassID() == CAMERA_CLASS_ID ? static_cast<CameraObject*>(object)
-                                                                : nullptr;
+                                                               : nullptr;
 }
 
 // The camera's view as the tracer takes it. An orthographic lens is drawn in perspective.
@@ -60,26 +62,53 @@ int HostInterface::OpenCurRenderer(INode* camNode, ViewExp*, RendType, int w, in
     return 1;
 }
 
-int HostInterface::CurRendererRenderFrame(TimeValue, Bitmap* bm, RendProgressCallback* prog, float,
-                                          ViewParams*, RECT*) {
+int HostInterface::CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressCallback* prog,
+                                          float, ViewParams*, RECT*) {
     auto* bitmap = dynamic_cast<HostBitmap*>(bm);
     if (!open_ || !bitmap || !CameraOf(open_->camera)) {
         lastRenderError_ = "the renderer is not open or the bitmap is not the host's";
         return 0;
     }
     const PinholeCamera view = ViewOf(open_->camera);
+    TracerCamera camera = view;
+
+    // mental ray draws through its camera lens shader when one is set
+    std::unique_ptr<MentalRay::LensRender> lens;
+    if (auto* renderer = dynamic_cast<SceneRenderer*>(GetCurrentRenderer(false))) {
+        const RayTracer* tracer = open_->tracer.get();
+        lens = PrepareLensShader(
+            *renderer, view.cameraToWorld, t, PluginFolder(),
+            lensRaysInPackets_ ? MentalRay::TraceMode::Packets : MentalRay::TraceMode::PerRay,
+            [tracer](const Vec3& origin, const Vec3& direction) {
+                return tracer->Trace(origin, direction);
+            },
+            lastRenderError_);
+        if (!lastRenderError_.empty()) return 0;
+        if (lens) {
+            const MentalRay::LensRender* shader = lens.get();
+            camera = RayFunction([shader](float x, float y) { return shader->Sample(x, y); });
+        }
+    }
+
     TracerOptions options;
     options.samplesPerAxis = renderSamples_;
-    // The renderer reports between tiles, on this thread; the callback may stop it.
-    const TracerProgress progress = [prog](int done, int total) {
+    // The renderer reports between tiles, on this thread; the callback may stop it, and so may a
+    // lens shader's fatal error.
+    const MentalRay::LensRender* shader = lens.get();
+    const TracerProgress progress = [prog, shader](int done, int total) {
+        if (shader && shader->Failed()) return false;
         return !prog || prog->Progress(done, total) != RENDPROG_ABORT;
     };
     if (prog) prog->SetTitle(L"Rendering");
     const int width = bitmap->Width(), height = bitmap->Height();
-    const bool done = bitmap->Type() == BMM_FLOAT_RGBA_32
-                          ? open_->tracer->Render(view, width, height, bitmap->RgbaFloat(), options, progress)
-                          : open_->tracer->Render(view, width, height, bitmap->Rgba8(), options, progress);
-    if (!done) lastRenderError_ = "the render was cancelled";
+    const bool done =
+        bitmap->Type() == BMM_FLOAT_RGBA_32
+            ? open_->tracer->Render(camera, width, height, bitmap->RgbaFloat(), options, progress)
+            : open_->tracer->Render(camera, width, height, bitmap->Rgba8(), options, progress);
+    if (!done) {
+        lastRenderError_ = shader && shader->Failed() ? "the lens shader stopped the render"
+                                                      : "the render was cancelled";
+    }
     return done ? 1 : 0;
 }
 
