@@ -1,20 +1,26 @@
 // The cube path on the example room: rays per second of the standalone host's ray tracer, the six
-// 1536 × 1536 faces of one camera as the renderer draws them, and one camera through the whole
-// cube loop (faces, face files, stitch, move).
+// 1536 × 1536 faces of one camera as the renderer draws them (mono through the camera, stereo
+// through the lens shader), and one camera through the whole cube loop (faces, face files,
+// stitch, move).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "host/maxscript.h"
 #include "korvo_plugin.h"
+#include "korvostereo/korvo_stereo_desc.h"
 #include "render/face_geometry.h"
+#include "render/renderer_events.h"
 #include "shell/cube_loop.h"
 #include "shell/workflow.h"
 #include "standalone_host/core/host_app.h"
+#include "standalone_host/core/mental_ray_translator.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/raytracer/ray_tracer.h"
 #include "standalone_host/scene/scene.h"
+#include "standalone_host/scene/scene_objects.h"
 #include "standalone_host/scene/tracer_input.h"
 #include "support/module_handle.h"
 
@@ -62,8 +68,8 @@ KorvoHost::PinholeCamera FaceView(INode* camera, int face) {
 void BM_SixFaces(benchmark::State& state) {
     Room& room = TheRoom();
     std::string error;
-    auto tracer = KorvoHost::RayTracer::Create(
-        KorvoHost::MakeTracerScene(*room.app->CurrentScene()), error);
+    auto tracer =
+        KorvoHost::RayTracer::Create(KorvoHost::MakeTracerScene(*room.app->CurrentScene()), error);
     KorvoHost::TracerOptions options;
     options.samplesPerAxis = static_cast<int>(state.range(0));
     std::vector<std::uint8_t> pixels(static_cast<size_t>(kFace) * kFace * 4);
@@ -76,6 +82,59 @@ void BM_SixFaces(benchmark::State& state) {
         benchmark::Counter(cameraRays, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_SixFaces)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same six faces in stereo under mental ray: the lens shader is called for every sample and
+// its rays are traced in packets (1) or one by one as it asks (0). Both eyes cost the same; this
+// is one eye.
+void BM_SixFacesStereo(benchmark::State& state) {
+    Room& room = TheRoom();
+    KorvoHost::Scene& scene = *room.app->CurrentScene();
+    scene.SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
+    room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
+    if (!ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) ||
+        !ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr)) {
+        state.SkipWithError("the lens shader could not be installed");
+        return;
+    }
+    auto& renderer = dynamic_cast<KorvoHost::SceneRenderer&>(*scene.CurrentRenderer());
+    std::string error;
+    auto tracer = KorvoHost::RayTracer::Create(KorvoHost::MakeTracerScene(scene), error);
+    KorvoHost::TracerOptions options;
+    options.samplesPerAxis = static_cast<int>(state.range(0));
+    const auto mode = state.range(1) ? KorvoHost::MentalRay::TraceMode::Packets
+                                     : KorvoHost::MentalRay::TraceMode::PerRay;
+    const KorvoHost::RayTracer* shared = tracer.get();
+    auto trace = [shared](const KorvoHost::Vec3& o, const KorvoHost::Vec3& d) {
+        return shared->Trace(o, d);
+    };
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(kFace) * kFace * 4);
+    for (auto _ : state) {
+        for (int face = 0; face < 6; ++face) {
+            auto lens =
+                KorvoHost::PrepareLensShader(renderer, FaceView(room.camera, face).cameraToWorld, 0,
+                                             room.app->Core().PluginFolder(), mode, trace, error);
+            if (!lens) {
+                state.SkipWithError(error.c_str());
+                return;
+            }
+            const KorvoHost::MentalRay::LensRender* shader = lens.get();
+            tracer->Render(
+                KorvoHost::RayFunction([shader](float x, float y) { return shader->Sample(x, y); }),
+                kFace, kFace, std::span(pixels), options);
+        }
+    }
+    scene.SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
+    const double cameraRays = 6.0 * kFace * kFace * options.samplesPerAxis * options.samplesPerAxis;
+    state.counters["camera_rays/s"] =
+        benchmark::Counter(cameraRays, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_SixFacesStereo)
+    ->Args({1, 1})
+    ->Args({1, 0})
+    ->Args({2, 1})
+    ->Args({2, 0})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // One camera through the cube loop: renders, PNG face files, stitch, JPEG strip, move.
 void BM_CubeLoopOneCamera(benchmark::State& state) {
@@ -103,6 +162,11 @@ void BM_CubeLoopOneCamera(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_CubeLoopOneCamera)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_CubeLoopOneCamera)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 }  // namespace
