@@ -20,7 +20,7 @@ const fs::path kSixWalls = fs::path(KORVO_TEST_DATA) / "render" / "six_walls.jso
 constexpr std::array<int, 6> kGridColumns{5, 4, 2, 0, 3, 1};
 constexpr int kRightEyeRow = 0, kLeftEyeRow = 1;
 
-class StereoPictures : public CubeRun {
+class StereoPicturesSlow : public CubeRun {
   protected:
     KorvoHost::ImageRgba8 Grid(const wchar_t* camera = L"Cam_Free") {
         std::ifstream in(kSixWalls);
@@ -56,7 +56,7 @@ double FrontRasterU(const double camera[3], const double p[3], double sign) {
     return u;
 }
 
-TEST_F(StereoPictures, EveryGridCellShowsItsWall) {
+TEST_F(StereoPicturesSlow, EveryGridCellShowsItsWall) {
     const KorvoHost::ImageRgba8 grid = Grid();
     ASSERT_EQ(grid.width, 6 * kFace);
     ASSERT_EQ(grid.height, 2 * kFace);
@@ -70,7 +70,7 @@ TEST_F(StereoPictures, EveryGridCellShowsItsWall) {
         }
 }
 
-TEST_F(StereoPictures, EyesDifferByTheShadersDisparity) {
+TEST_F(StereoPicturesSlow, EyesDifferByTheShadersDisparity) {
     const KorvoHost::ImageRgba8 grid = Grid();
     ASSERT_EQ(grid.height, 2 * kFace);
     // Cam_Free stands at (30, −20, 10); the front wall's marker ends at x = 120 on the plane
@@ -112,7 +112,7 @@ TEST_F(StereoPictures, EyesDifferByTheShadersDisparity) {
     }
 }
 
-TEST_F(StereoPictures, FacesOfOneEyeMeetWithoutSeams) {
+TEST_F(StereoPicturesSlow, FacesOfOneEyeMeetWithoutSeams) {
     const KorvoHost::ImageRgba8 grid = Grid();
     ASSERT_EQ(grid.height, 2 * kFace);
     for (const int row : {kRightEyeRow, kLeftEyeRow}) {
@@ -125,7 +125,7 @@ TEST_F(StereoPictures, FacesOfOneEyeMeetWithoutSeams) {
     }
 }
 
-TEST_F(StereoPictures, PacketsDrawWhatRaysOneByOneDraw) {
+TEST_F(StereoPicturesSlow, PacketsDrawWhatRaysOneByOneDraw) {
     const KorvoHost::ImageRgba8 packets = Grid();
     Korvo::ClearCameras(plugin());
     app_->Core().SetLensRaysInPackets(false);
