@@ -62,8 +62,8 @@ KorvoHost::PinholeCamera FaceView(INode* camera, int face) {
 void BM_SixFaces(benchmark::State& state) {
     Room& room = TheRoom();
     std::string error;
-    auto tracer = KorvoHost::RayTracer::Create(
-        KorvoHost::MakeTracerScene(*room.app->CurrentScene()), error);
+    auto tracer =
+        KorvoHost::RayTracer::Create(KorvoHost::MakeTracerScene(*room.app->CurrentScene()), error);
     KorvoHost::TracerOptions options;
     options.samplesPerAxis = static_cast<int>(state.range(0));
     std::vector<std::uint8_t> pixels(static_cast<size_t>(kFace) * kFace * 4);
@@ -103,6 +103,11 @@ void BM_CubeLoopOneCamera(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_CubeLoopOneCamera)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_CubeLoopOneCamera)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 }  // namespace

@@ -29,7 +29,7 @@ std::string SixWallsWith(const std::string& from, const std::string& to) {
 
 // Watches the progress bar; can press the run's Cancel once the bar reaches a value.
 class ProgressWatcher final : public KorvoHost::FrontEnd {
-public:
+  public:
     ProgressWatcher(HWND bar, Korvo::RenderCallback& progress) : bar_(bar), progress_(progress) {}
     Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
     void WindowChanged(HWND window) override {
@@ -41,17 +41,18 @@ public:
     std::vector<int> positions;
     int cancelAt = -1;
 
-private:
+  private:
     HWND bar_;
     Korvo::RenderCallback& progress_;
 };
 
 class CubeLoop : public CubeRun {
-protected:
+  protected:
     CubeLoop() {
         // A progress window of the plug-in's own template, as the run shows it.
-        dialog_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
-                                     [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        dialog_ = CreateDialogParamW(
+            GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         plugin().progress.dialog = dialog_;
         plugin().progress.bar = GetDlgItem(dialog_, 1029);
         plugin().progress.cancelled = false;
@@ -81,13 +82,13 @@ TEST_F(CubeLoop, OneCameraLogsEveryStepAndMovesTheStrip) {
     OpenScene(kSixWalls);
     Prepare({L"Cam_Free"});
     ASSERT_TRUE(Run());
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                              "Number of cameras to render: 1", "Rendering camera: Cam_Free",
-                              "Rendering cube side: 0", "Rendering cube side: 1",
-                              "Rendering cube side: 2", "Rendering cube side: 3",
-                              "Rendering cube side: 4", "Rendering cube side: 5", "Done rendering",
-                              "Stitching image", "Starting stitching of camera: Cam_Free",
-                              "Ended stitching of camera: Cam_Free", "Done stitching"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "Number of cameras to render: 1", "Rendering camera: Cam_Free",
+                  "Rendering cube side: 0", "Rendering cube side: 1", "Rendering cube side: 2",
+                  "Rendering cube side: 3", "Rendering cube side: 4", "Rendering cube side: 5",
+                  "Done rendering", "Stitching image", "Starting stitching of camera: Cam_Free",
+                  "Ended stitching of camera: Cam_Free", "Done stitching"}));
     EXPECT_EQ(watcher_->positions, (std::vector<int>{0, 15, 30, 45, 60, 75, 90, 100}));
     EXPECT_EQ(OutputFiles(), std::vector<fs::path>{"room_Cam_Free.jpg"});
     // The bare faces are gone; the prefixed ones wait for the end-of-run cleanup.
@@ -153,7 +154,8 @@ TEST_F(CubeLoop, CancelDuringTheThirdFaceRestoresTheCamera) {
 }
 
 TEST_F(CubeLoop, FloatFrameBufferRenderersGetFloatBitmaps) {
-    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"", "\"renderer\": \"scanline\", \"floatFrameBuffer\": true"));
+    OpenSceneText(SixWallsWith("\"renderer\": \"scanline\"",
+                               "\"renderer\": \"scanline\", \"floatFrameBuffer\": true"));
     Prepare({L"Cam_Free"});
     const size_t before = KorvoHost::CreatedBitmapTypes().size();
     ASSERT_TRUE(Run());
@@ -202,8 +204,8 @@ TEST_F(CubeLoop, ExistingPanoramasKeepTheirNames) {
     ASSERT_TRUE(Run());
     Prepare({L"Cam_Free"});
     ASSERT_TRUE(Run());
-    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam_Free (1).jpg", "room_Cam_Free (2).jpg",
-                                                    "room_Cam_Free.jpg"}));
+    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam_Free (1).jpg",
+                                                    "room_Cam_Free (2).jpg", "room_Cam_Free.jpg"}));
     std::ifstream earlier(outputFolder_ / "room_Cam_Free.jpg");
     std::string content;
     std::getline(earlier, content);
@@ -258,10 +260,11 @@ TEST_F(CubeLoop, FaceThatCannotBeRenamedStopsTheStitch) {
     EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceRename);
     const std::string source = (workFolder_ / "Cam_Free_left_image_left.png").string();
     const std::string destination = (workFolder_ / "left_image_left.png").string();
-    EXPECT_EQ(LogLines().back().rfind("Attempted to rename file from " + source + " to " + destination +
-                                          " for stitcher but failed. Return code was -1 with error code ",
-                                      0),
-              0u)
+    EXPECT_EQ(
+        LogLines().back().rfind("Attempted to rename file from " + source + " to " + destination +
+                                    " for stitcher but failed. Return code was -1 with error code ",
+                                0),
+        0u)
         << LogLines().back();
 }
 
@@ -332,7 +335,7 @@ TEST_F(CubeLoop, PickedCamerasOfTheSameNameKeepTheirOwnFaces) {
 TEST_F(CubeLoop, CameraListEmptiedDuringTheRunDoesNotDisturbIt) {
     // Another request handled while the run lets window messages through empties the list.
     class Clearer final : public KorvoHost::FrontEnd {
-    public:
+      public:
         Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
         void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
     } clearer;

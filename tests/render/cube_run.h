@@ -24,7 +24,7 @@ namespace KorvoTest {
 namespace fs = std::filesystem;
 
 class CubeRun : public ::testing::Test {
-protected:
+  protected:
     CubeRun() {
         // The plug-in's code is linked into this program; its resources are found through it.
         Korvo::SetPluginInstance(GetModuleHandleW(nullptr));
@@ -63,7 +63,8 @@ protected:
         p.workFolder = KorvoHost::FromPath(workFolder_);
         p.outputFolder = KorvoHost::FromPath(outputFolder_);
         Korvo::OpenLog(p.outputFolder);
-        for (Korvo::CameraData* camera : p.cameras) camera->fileName = Korvo::StripFileName(p, camera->node);
+        for (Korvo::CameraData* camera : p.cameras)
+            camera->fileName = Korvo::StripFileName(p, camera->node);
         for (Korvo::CameraData* camera : p.cameras) {
             for (const std::wstring& name : picked) {
                 if (name == camera->node->GetName()) {

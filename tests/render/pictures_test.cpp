@@ -21,12 +21,8 @@ struct Rgb8 {
 
 // The walls' colours (see six_walls.json).
 enum Wall { Red, Green, Blue, Yellow, Magenta, Cyan };
-constexpr std::array<Rgb8, 6> kWallColours{{{208, 32, 32},
-                                            {32, 176, 32},
-                                            {32, 64, 208},
-                                            {208, 208, 32},
-                                            {192, 32, 192},
-                                            {32, 192, 192}}};
+constexpr std::array<Rgb8, 6> kWallColours{
+    {{208, 32, 32}, {32, 176, 32}, {32, 64, 208}, {208, 208, 32}, {192, 32, 192}, {32, 192, 192}}};
 const char* const kWallNames[] = {"red", "green", "blue", "yellow", "magenta", "cyan"};
 
 // What each strip cell must show, for a camera facing +Y: the wall, and on which half of the cell
@@ -36,16 +32,16 @@ struct CellExpectation {
     bool markerOnRight;
 };
 constexpr std::array<CellExpectation, 6> kCells{{
-    {Red, true},       // right face: looks +X, image right is −Y, marker at +Y
-    {Green, false},    // left face: looks −X, image right is +Y
-    {Magenta, true},   // top face: image right is −X, marker at +X
-    {Cyan, true},      // bottom face: image right is −X
-    {Yellow, true},    // back face: image right is −X
-    {Blue, false},     // front face: image right is +X
+    {Red, true},      // right face: looks +X, image right is −Y, marker at +Y
+    {Green, false},   // left face: looks −X, image right is +Y
+    {Magenta, true},  // top face: image right is −X, marker at +X
+    {Cyan, true},     // bottom face: image right is −X
+    {Yellow, true},   // back face: image right is −X
+    {Blue, false},    // front face: image right is +X
 }};
 
 class Pictures : public CubeRun {
-protected:
+  protected:
     KorvoHost::ImageRgba8 Strip(const wchar_t* camera) {
         OpenScene(kSixWalls);
         Prepare({camera});
@@ -118,7 +114,8 @@ TEST_F(Pictures, MonoRunGivesBothEyesTheSameCells) {
         for (int x = 0; x < 6 * kFace; x += 3) {
             if (x % kFace < 2 || x % kFace >= kFace - 2) continue;
             for (int c = 0; c < 3; ++c)
-                worst = std::max(worst, std::abs(Pixel(strip, x, y)[c] - Pixel(strip, x + 6 * kFace, y)[c]));
+                worst = std::max(
+                    worst, std::abs(Pixel(strip, x, y)[c] - Pixel(strip, x + 6 * kFace, y)[c]));
         }
     EXPECT_LE(worst, 1);
 }
@@ -168,17 +165,23 @@ TEST_F(Pictures, NeighbouringFacesMeetWithoutSeams) {
             const double edges[4][2] = {{t, 1}, {t, -1}, {1, t}, {-1, t}};
             for (const auto& edge : edges) {
                 double d[3];
-                for (int c = 0; c < 3; ++c) d[c] = a.forward[c] + edge[0] * a.right[c] + edge[1] * a.up[c];
+                for (int c = 0; c < 3; ++c)
+                    d[c] = a.forward[c] + edge[0] * a.right[c] + edge[1] * a.up[c];
                 const FaceFrame* b = nullptr;
                 double bestDot = -1;
                 for (const FaceFrame& f : kFrames)
-                    if (&f != &a && Dot(d, f.forward) > bestDot) bestDot = Dot(d, f.forward), b = &f;
+                    if (&f != &a && Dot(d, f.forward) > bestDot)
+                        bestDot = Dot(d, f.forward), b = &f;
                 // The same edge point on b, then inset towards b's centre along its crossed axis.
                 double ub = Dot(d, b->right) / bestDot, vb = Dot(d, b->up) / bestDot;
-                if (std::abs(ub) > std::abs(vb)) ub -= std::copysign(kInset, ub);
-                else vb -= std::copysign(kInset, vb);
-                const double ua = edge[0] - (std::abs(edge[0]) == 1 ? std::copysign(kInset, edge[0]) : 0);
-                const double va = edge[1] - (std::abs(edge[1]) == 1 ? std::copysign(kInset, edge[1]) : 0);
+                if (std::abs(ub) > std::abs(vb))
+                    ub -= std::copysign(kInset, ub);
+                else
+                    vb -= std::copysign(kInset, vb);
+                const double ua =
+                    edge[0] - (std::abs(edge[0]) == 1 ? std::copysign(kInset, edge[0]) : 0);
+                const double va =
+                    edge[1] - (std::abs(edge[1]) == 1 ? std::copysign(kInset, edge[1]) : 0);
                 const std::uint8_t* pa = FacePixelAt(strip, a, ua, va);
                 const std::uint8_t* pb = FacePixelAt(strip, *b, ub, vb);
                 ++compared;

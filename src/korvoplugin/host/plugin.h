@@ -16,7 +16,7 @@ constexpr ULONG VERSION_3DSMAX = (MAX_RELEASE << 16) + (MAX_API_NUM << 8) + MAX_
 
 // Describes one class of a plug-in library to the host.
 class ClassDesc {
-public:
+  public:
     virtual ~ClassDesc() = default;
     // Listed in the host's user interface.
     virtual int IsPublic() = 0;
@@ -40,7 +40,7 @@ class ClassDesc2 : public ClassDesc {};
 
 // A utility: shown in the command panel's utility list, opened and closed by the user.
 class UtilityObj {
-public:
+  public:
     virtual ~UtilityObj() = default;
     virtual void BeginEditParams(Interface* ip, IUtil* iu) = 0;
     virtual void EndEditParams(Interface* ip, IUtil* iu) = 0;

@@ -10,7 +10,7 @@ namespace {
 // Describes the map class to the host. Maps of the class are not made by this library yet, so
 // Create answers null and the host reports the class as unavailable.
 class KorvoStereoClassDesc final : public ClassDesc2 {
-public:
+  public:
     int IsPublic() override { return 1; }
     void* Create(BOOL) override { return nullptr; }
     const MCHAR* ClassName() override { return LastingResourceText(IDS_STEREO_CLASS_NAME); }

@@ -15,7 +15,7 @@ HostInterface* gInterface = nullptr;
 }  // namespace
 
 class HostColors final : public IColorManager {
-public:
+  public:
     COLORREF GetColor(int id) override {
         // The host's dark interface: grey background, light text.
         return id == kText ? RGB(220, 220, 220) : RGB(68, 68, 68);
@@ -133,9 +133,7 @@ IColorManager* GetColorManager() {
     return &colors;
 }
 
-namespace KorvoHost {
-
-}  // namespace KorvoHost
+namespace KorvoHost {}  // namespace KorvoHost
 
 double GetMasterScale(int type) {
     KorvoHost::HostInterface* ip = KorvoHost::CurrentHostInterface();

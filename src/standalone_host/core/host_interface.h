@@ -16,7 +16,7 @@ class PluginLibrary;
 class RayTracer;
 
 class HostInterface final : public Interface17 {
-public:
+  public:
     HostInterface();
     ~HostInterface() override;
 
@@ -82,7 +82,7 @@ public:
     const std::wstring& Prompt() const { return prompt_; }
     int RollupMouseMessages() const { return rollupMouseMessages_; }
 
-private:
+  private:
     Scene* scene_ = nullptr;
     std::vector<PluginLibrary*> libraries_;
     std::vector<RollupPage> rollupPages_;

@@ -18,7 +18,7 @@ Vec3 ToVec3(const Point3& p) { return {p.x, p.y, p.z}; }
 CameraObject* CameraOf(INode* node) {
     Object* object = node ? node->EvalWorldState(0, TRUE).obj : nullptr;
     return object && object->SuperClassID() == CAMERA_CLASS_ID ? static_cast<CameraObject*>(object)
-                                                                : nullptr;
+                                                               : nullptr;
 }
 
 // The camera's view as the tracer takes it. An orthographic lens is drawn in perspective.
@@ -76,9 +76,10 @@ int HostInterface::CurRendererRenderFrame(TimeValue, Bitmap* bm, RendProgressCal
     };
     if (prog) prog->SetTitle(L"Rendering");
     const int width = bitmap->Width(), height = bitmap->Height();
-    const bool done = bitmap->Type() == BMM_FLOAT_RGBA_32
-                          ? open_->tracer->Render(view, width, height, bitmap->RgbaFloat(), options, progress)
-                          : open_->tracer->Render(view, width, height, bitmap->Rgba8(), options, progress);
+    const bool done =
+        bitmap->Type() == BMM_FLOAT_RGBA_32
+            ? open_->tracer->Render(view, width, height, bitmap->RgbaFloat(), options, progress)
+            : open_->tracer->Render(view, width, height, bitmap->Rgba8(), options, progress);
     if (!done) lastRenderError_ = "the render was cancelled";
     return done ? 1 : 0;
 }
