@@ -12,7 +12,7 @@ packages=(
     libembree-dev libassimp-dev nlohmann-json3-dev libcli11-dev
     libopencv-core-dev libopencv-imgcodecs-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 missing=()
 for p in "${packages[@]}"; do

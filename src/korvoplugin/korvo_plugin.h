@@ -15,7 +15,7 @@ constexpr Class_ID kKorvoPluginClassID{0x505201BD, 0x5A582925};
 // destroyed when the library unloads; the host's DeleteThis leaves it alive. The run's fields
 // are its RunState, which the back ends take.
 class KorvoPlugin : public UtilityObj, public ITreeEnumProc, public RunState {
-public:
+  public:
     KorvoPlugin();
     ~KorvoPlugin() override;
     KorvoPlugin(const KorvoPlugin&) = delete;
@@ -44,7 +44,7 @@ public:
 KorvoPlugin& GetKorvoPlugin();
 
 class KorvoPluginClassDesc : public ClassDesc2 {
-public:
+  public:
     int IsPublic() override { return 1; }
     void* Create(BOOL loading = FALSE) override;
     const MCHAR* ClassName() override;

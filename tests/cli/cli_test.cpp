@@ -1,6 +1,5 @@
 // The korvo command as a person runs it: its output, its messages and its exit codes.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <array>
@@ -33,14 +32,15 @@ Result Korvo(const std::string& arguments) {
     if (!pipe) return result;
     std::array<char, 4096> buffer;
     size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.output.append(buffer.data(), n);
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
 class Cli : public ::testing::Test {
-protected:
+  protected:
     std::string Scene(const std::string& name, const std::string& text) {
         const fs::path file = temp_.path() / name;
         std::ofstream(file) << text;
@@ -52,11 +52,13 @@ protected:
 };
 
 TEST_F(Cli, InfoShowsCamerasRendererAndVersion) {
-    const Result r = Korvo(Options() + " info " + Quote(std::string(KORVO_EXAMPLES) + "/room.json"));
+    const Result r =
+        Korvo(Options() + " info " + Quote(std::string(KORVO_EXAMPLES) + "/room.json"));
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("Cam_Free"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Cam_Target"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("target camera looking at Cam_Target.Target"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("target camera looking at Cam_Target.Target"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("Default Scanline (Other)"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Version: " KORVO_VERSION), std::string::npos) << r.output;
 }
@@ -69,7 +71,8 @@ TEST_F(Cli, BadScenesAreNamedWithTheirProblem) {
     };
     const Case cases[] = {
         {"broken.json", "{\"nodes\": [}", "broken.json:1:12: not valid JSON"},
-        {"nomodel.json", R"({"nodes": [{"name": "M", "mesh": {"type": "model", "file": "gone.obj"}}]})",
+        {"nomodel.json",
+         R"({"nodes": [{"name": "M", "mesh": {"type": "model", "file": "gone.obj"}}]})",
          "gone.obj"},
         {"unknown.json", R"({"renderer": "raytracer9000"})", "unknown.json: renderer:"},
         {"field.json", R"({"nodes": [{"name": "C", "camera": {"fov": "wide"}}]})",

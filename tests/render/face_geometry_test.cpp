@@ -1,5 +1,7 @@
 // Cube-face geometry on the standalone host's scene: levelling, the six face turns of free and
 // target cameras, and turning back.
+#include "render/face_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "cube_run.h"
-#include "render/face_geometry.h"
 
 namespace KorvoTest {
 namespace {
@@ -17,7 +18,8 @@ using Korvo::ProjectCamera;
 using Korvo::TransformCameraToFace;
 using Korvo::UndoCameraTransform;
 
-void ExpectNear(const Point3& actual, const Point3& expected, const char* what, float tolerance = 1e-5f) {
+void ExpectNear(const Point3& actual, const Point3& expected, const char* what,
+                float tolerance = 1e-5f) {
     EXPECT_NEAR(actual.x, expected.x, tolerance) << what;
     EXPECT_NEAR(actual.y, expected.y, tolerance) << what;
     EXPECT_NEAR(actual.z, expected.z, tolerance) << what;
@@ -46,7 +48,7 @@ constexpr const char* kCameras = R"({
 })";
 
 class FaceGeometry : public CubeRun {
-protected:
+  protected:
     void SetUp() override { OpenSceneText(kCameras); }
 
     // The nodes whose dependents heard of a transform change since the last call, in order. Each
@@ -124,7 +126,8 @@ TEST_F(FaceGeometry, TargetCameraTurnsLikeTheFreeCamera) {
     INode* free = Node(L"Level");
     INode* target = Node(L"Target");
     ProjectCamera(target);
-    const float distance = (target->GetTarget()->GetNodeTM(0).GetTrans() - target->GetNodeTM(0).GetTrans()).Length();
+    const float distance =
+        (target->GetTarget()->GetNodeTM(0).GetTrans() - target->GetNodeTM(0).GetTrans()).Length();
     for (int face = 0; face < 6; ++face) {
         SCOPED_TRACE("face " + std::to_string(face));
         const auto freeBackup = TransformCameraToFace(free, face);
@@ -182,7 +185,8 @@ TEST_F(FaceGeometry, NumbersThatNameNoFaceChangeNothing) {
         EXPECT_EQ(free->GetNodeTM(0), freeBefore);
         const Matrix3 targetBefore = target->GetNodeTM(0);
         const auto backup = TransformCameraToFace(target, face);
-        for (int r = 0; r < 3; ++r) ExpectNear(target->GetNodeTM(0).GetRow(r), targetBefore.GetRow(r), "no roll");
+        for (int r = 0; r < 3; ++r)
+            ExpectNear(target->GetNodeTM(0).GetRow(r), targetBefore.GetRow(r), "no roll");
         UndoCameraTransform(target, backup.camera, backup.target);
     }
 }
@@ -199,7 +203,8 @@ TEST_F(FaceGeometry, CameraLookingStraightUpOrDownKeepsAHeading) {
         for (int r = 0; r < 3; ++r) EXPECT_NEAR(after.GetRow(r).Length(), 1.0f, 1e-5f);
         // The top of the picture pointed where the camera now looks (down) or away from it (up).
         const Point3 upBefore = Normalize(Point3{before.GetRow(1).x, before.GetRow(1).y, 0});
-        ExpectNear(-after.GetRow(2), name == std::wstring(L"Down") ? upBefore : -upBefore, "heading");
+        ExpectNear(-after.GetRow(2), name == std::wstring(L"Down") ? upBefore : -upBefore,
+                   "heading");
         ExpectNear(after.GetTrans(), before.GetTrans(), "position");
     }
 }

@@ -40,7 +40,7 @@ fs::path WriteRegistry(const fs::path& folder, const char* version, const char* 
 // Every test loads its own copy of the library, so the process-wide objects inside it (the
 // utility object, the settings it read) start fresh as they do when the host starts.
 class PluginEntry : public ::testing::Test {
-protected:
+  protected:
     void Start(const char* version = "1.2.3") {
         const fs::path copy = temp_.path() / "plugins" / "KorvoPlugin.so";
         fs::create_directories(copy.parent_path());

@@ -23,12 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 
 class FakeRenderer final : public Renderer {
-public:
+  public:
     explicit FakeRenderer(Class_ID id) : id_(id) {}
     Class_ID ClassID() override { return id_; }
     bool HasRequirement(Requirement) override { return false; }
 
-private:
+  private:
     Class_ID id_;
 };
 
@@ -77,7 +77,7 @@ TEST(RendererEvents, OnlyMentalRayRendersEachEye) {
 }
 
 class WithResources : public ::testing::Test {
-protected:
+  protected:
     WithResources() { Korvo::SetPluginInstance(GetModuleHandleW(nullptr)); }
     ~WithResources() override { Korvo::SetPluginInstance(nullptr); }
 };
@@ -100,16 +100,18 @@ TEST_F(WithResources, ErrorMessagesByCode) {
     const std::wstring contact =
         L"Oops. Looks like something went wrong. Hit the contact button below to tell us what "
         L"happened and we'll do our best to fix it.  (";
-    for (int code : {6, 7, 9, 10, 11, 12}) EXPECT_EQ(Korvo::ErrorMessage(code), contact + std::to_wstring(code) + L")");
+    for (int code : {6, 7, 9, 10, 11, 12})
+        EXPECT_EQ(Korvo::ErrorMessage(code), contact + std::to_wstring(code) + L")");
     EXPECT_EQ(Korvo::ErrorMessage(2).substr(0, 37), L"This drawing doesn't have any cameras");
     EXPECT_EQ(Korvo::ErrorMessage(3).substr(0, 25), L"VRay RT is not supported.");
     EXPECT_EQ(Korvo::ErrorMessage(4).substr(0, 42), L"There are multiple VRaySterescopic helpers");
     EXPECT_EQ(Korvo::ErrorMessage(5).substr(0, 38), L"The folder name entered does not exist");
     EXPECT_EQ(Korvo::ErrorMessage(8), L"An error occurred with Vray. (8)");
     for (int code : {-1, 0, 13, 99})
-        EXPECT_EQ(Korvo::ErrorMessage(code),
-                  L"Oops. Looks like something went wrong. Please contact support@korvo.app to report "
-                  L"this problem.");
+        EXPECT_EQ(
+            Korvo::ErrorMessage(code),
+            L"Oops. Looks like something went wrong. Please contact support@korvo.app to report "
+            L"this problem.");
 }
 
 TEST(RenderCallback, ProgressObeysTheCancelFlag) {
@@ -122,7 +124,7 @@ TEST(RenderCallback, ProgressObeysTheCancelFlag) {
 }
 
 class Cameras : public WithResources {
-protected:
+  protected:
     Cameras() {
         KorvoHost::HostOptions options;
         options.tempDirectory = temp_.path() / "host";

@@ -1,22 +1,23 @@
 // A private temporary folder that disappears with the test.
 #pragma once
 
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace KorvoTest {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         static std::atomic<int> counter{0};
         const auto base = std::filesystem::temp_directory_path();
         for (;;) {
-            path_ = base / ("korvo-test-" + std::to_string(::getpid()) + "-" +
-                            std::to_string(counter++));
+            path_ = base /
+                    ("korvo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
             std::error_code ec;
             if (std::filesystem::create_directory(path_, ec)) break;
         }
@@ -30,7 +31,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -23,7 +23,7 @@ constexpr int BMM_CLOSE_COMPLETE = 0;
 constexpr int BMM_CLOSE_ABORT = 1;
 
 class BitmapInfo {
-public:
+  public:
     WORD Width() const { return width_; }
     WORD Height() const { return height_; }
     int Type() const { return type_; }
@@ -40,7 +40,7 @@ public:
     void SetAspect(float aspect) { aspect_ = aspect; }
     void SetName(const MCHAR* name) { name_ = name ? name : L""; }
 
-private:
+  private:
     WORD width_ = 640;
     WORD height_ = 480;
     int type_ = BMM_TRUE_32;
@@ -50,7 +50,7 @@ private:
 };
 
 class Bitmap {
-public:
+  public:
     virtual int Width() = 0;
     virtual int Height() = 0;
     // Prepares writing the bitmap to the file named by bi; the format follows the extension.
@@ -60,12 +60,12 @@ public:
     // Frees the bitmap; the pointer is dead afterwards.
     virtual void DeleteThis() = 0;
 
-protected:
+  protected:
     virtual ~Bitmap() = default;
 };
 
 class BitmapManager {
-public:
+  public:
     virtual ~BitmapManager() = default;
     // A new bitmap of the description's size and type; the caller frees it with DeleteThis.
     virtual Bitmap* Create(BitmapInfo* bi) = 0;

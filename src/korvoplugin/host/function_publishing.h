@@ -35,7 +35,7 @@ constexpr ULONG FP_CORE = 0x0004;
 
 // One value passed to or returned from a published function. A TYPE_TSTR_BV value owns its text.
 class FPValue {
-public:
+  public:
     ParamType2 type = TYPE_VOID;
     union {
         int i;
@@ -58,12 +58,28 @@ public:
     }
     ~FPValue() { Free(); }
 
-    void LoadInt(ParamType2 t, int v) { Free(); type = t; i = v; }
-    void LoadNode(INode* node) { Free(); type = TYPE_INODE; n = node; }
-    void LoadMatrix(Matrix3* matrix) { Free(); type = TYPE_MATRIX3; m = matrix; }
-    void LoadString(const MSTR& text) { Free(); type = TYPE_TSTR_BV; tstr = new MSTR(text); }
+    void LoadInt(ParamType2 t, int v) {
+        Free();
+        type = t;
+        i = v;
+    }
+    void LoadNode(INode* node) {
+        Free();
+        type = TYPE_INODE;
+        n = node;
+    }
+    void LoadMatrix(Matrix3* matrix) {
+        Free();
+        type = TYPE_MATRIX3;
+        m = matrix;
+    }
+    void LoadString(const MSTR& text) {
+        Free();
+        type = TYPE_TSTR_BV;
+        tstr = new MSTR(text);
+    }
 
-private:
+  private:
     // The one place an FPValue frees what it owns.
     void Free() {
         if (type == TYPE_TSTR_BV) delete tstr;
@@ -74,7 +90,7 @@ private:
 
 // The arguments of one call, by position.
 class FPParams {
-public:
+  public:
     Tab<FPValue> params;
 };
 
@@ -96,7 +112,7 @@ struct FPFunctionDef {
 class FPInterfaceDesc;
 
 class FPInterface {
-public:
+  public:
     virtual ~FPInterface() = default;
     virtual FPInterfaceDesc* GetDesc() = 0;
     // Calls function fid with the arguments p; stores its value in result.
@@ -104,7 +120,7 @@ public:
         return _dispatch_fn(fid, t, result, p);
     }
 
-protected:
+  protected:
     virtual FPStatus _dispatch_fn(FunctionID fid, TimeValue t, FPValue& result, FPParams* p) {
         return FPS_NO_SUCH_FUNCTION;
     }
@@ -113,7 +129,7 @@ protected:
 // An interface's description; a description with FP_CORE registers the interface with the host
 // as a core interface when it is loaded.
 class FPInterfaceDesc : public FPInterface {
-public:
+  public:
     Interface_ID ID;
     MSTR internal_name;
     int description = 0;
@@ -126,8 +142,9 @@ public:
     FPInterfaceDesc* GetDesc() override { return this; }
 
     // Takes the description and, for a core interface, registers it with the host.
-    void LoadDescriptor(Interface_ID id, const MSTR& internalName, int descriptionId, ClassDesc* owner,
-                        ULONG interfaceFlags, std::vector<FPFunctionDef> functionDefs);
+    void LoadDescriptor(Interface_ID id, const MSTR& internalName, int descriptionId,
+                        ClassDesc* owner, ULONG interfaceFlags,
+                        std::vector<FPFunctionDef> functionDefs);
 };
 
 // A core interface lives for the whole life of its module.

@@ -8,7 +8,7 @@
 #include <cmath>
 
 class Point3 {
-public:
+  public:
     float x = 0.0f, y = 0.0f, z = 0.0f;
 
     constexpr Point3() = default;
@@ -44,7 +44,7 @@ inline Point3 Normalize(const Point3& p) {
 }
 
 class Matrix3 {
-public:
+  public:
     // The identity.
     constexpr Matrix3() = default;
     constexpr Matrix3(const Point3& r0, const Point3& r1, const Point3& r2, const Point3& r3)
@@ -76,7 +76,7 @@ public:
     }
     Matrix3& operator*=(const Matrix3& b) { return *this = *this * b; }
 
-private:
+  private:
     Point3 rows_[4] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 0}};
 };
 

@@ -17,14 +17,14 @@ constexpr int ROLLUP_CAT_STANDARD = 4000;
 
 // The utility panel's owner; utilities may ask it to close them.
 class IUtil {
-public:
+  public:
     virtual ~IUtil() = default;
     virtual void CloseUtility() = 0;
 };
 
 // The host's user-interface colours.
 class IColorManager {
-public:
+  public:
     enum ColorId { kBackground = 0, kText = 1 };
     virtual ~IColorManager() = default;
     virtual COLORREF GetColor(int id) = 0;
@@ -32,7 +32,7 @@ public:
 IColorManager* GetColorManager();
 
 class Interface {
-public:
+  public:
     virtual ~Interface() = default;
 
     // ---- Scene --------------------------------------------------------------------------------
@@ -65,9 +65,9 @@ public:
     virtual int OpenCurRenderer(INode* camNode, ViewExp* view, RendType type = RENDTYPE_NORMAL,
                                 int w = 0, int h = 0) = 0;
     // Renders one frame into bm; answers 0 when it failed or prog asked to abort.
-    virtual int CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressCallback* prog = nullptr,
-                                       float frameDur = 1.0f, ViewParams* vp = nullptr,
-                                       RECT* regionRect = nullptr) = 0;
+    virtual int CurRendererRenderFrame(TimeValue t, Bitmap* bm,
+                                       RendProgressCallback* prog = nullptr, float frameDur = 1.0f,
+                                       ViewParams* vp = nullptr, RECT* regionRect = nullptr) = 0;
     virtual void CloseCurRenderer() = 0;
 
     // ---- User interface -----------------------------------------------------------------------
@@ -88,7 +88,7 @@ public:
 
 // Later interface versions add operations and keep everything above.
 class Interface17 : public Interface {
-public:
+  public:
     // The node the one-frame render looks through; null for the active view.
     virtual void SetRenderCamera(INode* camera) = 0;
     // Renders one frame with the current render settings into bm; answers 0 on failure.

@@ -29,7 +29,7 @@ constexpr TimeValue TIME_NegInfinity = INT_MIN;
 constexpr TimeValue TIME_PosInfinity = INT_MAX;
 
 class Interval {
-public:
+  public:
     constexpr Interval() = default;
     constexpr Interval(TimeValue start, TimeValue end) : start_(start), end_(end) {}
     constexpr TimeValue Start() const { return start_; }
@@ -43,7 +43,7 @@ public:
     }
     constexpr bool operator==(const Interval&) const = default;
 
-private:
+  private:
     TimeValue start_ = 0;
     TimeValue end_ = -1;
 };
@@ -54,7 +54,7 @@ using SClass_ID = ULONG;
 
 // Two 32-bit words that name a class; both must match.
 class Class_ID {
-public:
+  public:
     constexpr Class_ID() = default;
     constexpr Class_ID(ULONG a, ULONG b) : a_(a), b_(b) {}
     constexpr ULONG PartA() const { return a_; }
@@ -62,21 +62,21 @@ public:
     constexpr bool operator==(const Class_ID&) const = default;
     constexpr bool operator<(const Class_ID& o) const { return a_ != o.a_ ? a_ < o.a_ : b_ < o.b_; }
 
-private:
+  private:
     ULONG a_ = 0xFFFFFFFF;
     ULONG b_ = 0xFFFFFFFF;
 };
 
 // Identifier of a published interface.
 class Interface_ID {
-public:
+  public:
     constexpr Interface_ID() = default;
     constexpr Interface_ID(ULONG a, ULONG b) : a_(a), b_(b) {}
     constexpr ULONG PartA() const { return a_; }
     constexpr ULONG PartB() const { return b_; }
     constexpr bool operator==(const Interface_ID&) const = default;
 
-private:
+  private:
     ULONG a_ = 0;
     ULONG b_ = 0;
 };

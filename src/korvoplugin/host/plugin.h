@@ -24,7 +24,7 @@ constexpr ULONG VERSION_3DSMAX = (MAX_RELEASE << 16) + (MAX_API_NUM << 8) + MAX_
 
 // Describes one class of a plug-in library to the host.
 class ClassDesc {
-public:
+  public:
     virtual ~ClassDesc() = default;
     // Listed in the host's user interface.
     virtual int IsPublic() = 0;
@@ -47,7 +47,7 @@ public:
 // A class descriptor that also holds the class's parameter block descriptors. The host builds,
 // resets and shows the blocks from them.
 class ClassDesc2 : public ClassDesc {
-public:
+  public:
     void AddParamBlockDesc(ParamBlockDesc2* desc) { paramBlockDescs_.push_back(desc); }
     int NumParamBlockDescs() const { return static_cast<int>(paramBlockDescs_.size()); }
     ParamBlockDesc2* GetParamBlockDesc(int i) const {
@@ -64,13 +64,13 @@ public:
     // frees the answer with DeleteThis. Null when the object has no such block.
     ParamDlg* CreateParamDlgs(HWND editor, IMtlParams* params, ReferenceTarget* owner);
 
-private:
+  private:
     std::vector<ParamBlockDesc2*> paramBlockDescs_;
 };
 
 // A utility: shown in the command panel's utility list, opened and closed by the user.
 class UtilityObj {
-public:
+  public:
     virtual ~UtilityObj() = default;
     virtual void BeginEditParams(Interface* ip, IUtil* iu) = 0;
     virtual void EndEditParams(Interface* ip, IUtil* iu) = 0;

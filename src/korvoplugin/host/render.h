@@ -8,7 +8,12 @@ class ViewExp;
 class ViewParams;
 struct RECT;
 
-enum RendType { RENDTYPE_NORMAL = 0, RENDTYPE_REGION = 1, RENDTYPE_BLOWUP = 2, RENDTYPE_SELECT = 3 };
+enum RendType {
+    RENDTYPE_NORMAL = 0,
+    RENDTYPE_REGION = 1,
+    RENDTYPE_BLOWUP = 2,
+    RENDTYPE_SELECT = 3
+};
 
 // Answers of RendProgressCallback::Progress.
 constexpr int RENDPROG_ABORT = 0;
@@ -16,7 +21,7 @@ constexpr int RENDPROG_CONTINUE = 1;
 
 // The renderer calls these while it renders a frame, on the thread that asked for the frame.
 class RendProgressCallback {
-public:
+  public:
     virtual ~RendProgressCallback() = default;
     virtual void SetTitle(const MCHAR* title) = 0;
     // Answers RENDPROG_CONTINUE to go on, RENDPROG_ABORT to stop the frame.
@@ -27,7 +32,7 @@ public:
 };
 
 class Renderer : public ReferenceTarget {
-public:
+  public:
     enum Requirement {
         kRequirement_NoPauseSupport = 0,
         kRequirement_NoVFB = 1,

@@ -30,12 +30,12 @@ constexpr SClass_ID NOTIFY_ALL = 0xFFFFFFF0;
 
 // An interface an object hands out through GetInterface.
 class BaseInterface {
-public:
+  public:
     virtual ~BaseInterface() = default;
 };
 
 class Animatable {
-public:
+  public:
     virtual ~Animatable() = default;
     // Frees an object the host no longer needs, in the module that made it.
     virtual void DeleteThis() {}
@@ -52,7 +52,7 @@ public:
 };
 
 class ReferenceMaker : public Animatable {
-public:
+  public:
     virtual int NumRefs() { return 0; }
     virtual RefTargetHandle GetReference(int i) { return nullptr; }
     virtual void SetReference(int i, RefTargetHandle target) {}
@@ -67,7 +67,7 @@ public:
 };
 
 class ReferenceTarget : public ReferenceMaker {
-public:
+  public:
     // Tells everything that depends on this object that it changed.
     virtual RefResult NotifyDependents(const Interval& changeInt, PartID partID, RefMessage message,
                                        SClass_ID sclass = NOTIFY_ALL, BOOL propagate = TRUE,
@@ -84,14 +84,14 @@ public:
 
 // Clones the references of an object being cloned, each target once.
 class RemapDir {
-public:
+  public:
     virtual ~RemapDir() = default;
     virtual RefTargetHandle CloneRef(RefTargetHandle target) = 0;
 };
 
 // A parameter block: values by parameter id.
 class IParamBlock2 : public ReferenceTarget {
-public:
+  public:
     SClass_ID SuperClassID() override { return PARAMETER_BLOCK2_CLASS_ID; }
     virtual BlockID ID() = 0;
     virtual int NumParams() = 0;
@@ -100,7 +100,8 @@ public:
     virtual MSTR GetParamName(ParamID id) = 0;
     virtual BOOL SetValue(ParamID id, TimeValue t, int value, int tabIndex = 0) = 0;
     virtual BOOL SetValue(ParamID id, TimeValue t, float value, int tabIndex = 0) = 0;
-    virtual BOOL GetValue(ParamID id, TimeValue t, int& value, Interval& valid, int tabIndex = 0) = 0;
+    virtual BOOL GetValue(ParamID id, TimeValue t, int& value, Interval& valid,
+                          int tabIndex = 0) = 0;
     virtual BOOL GetValue(ParamID id, TimeValue t, float& value, Interval& valid,
                           int tabIndex = 0) = 0;
     int GetInt(ParamID id, TimeValue t = 0) {
@@ -134,13 +135,13 @@ class Object : public BaseObject {};
 
 // An object that applies modifiers to the object it is derived from (super class 2).
 class IDerivedObject : public Object {
-public:
+  public:
     SClass_ID SuperClassID() override { return GEN_DERIVOB_CLASS_ID; }
     virtual Object* GetObjRef() = 0;
 };
 
 class CameraObject : public Object {
-public:
+  public:
     SClass_ID SuperClassID() override { return CAMERA_CLASS_ID; }
     virtual void SetOrtho(BOOL ortho) = 0;
     virtual BOOL IsOrtho() = 0;
@@ -152,7 +153,7 @@ public:
 constexpr int PIV_NONE = 0;
 
 class INode : public ReferenceTarget {
-public:
+  public:
     SClass_ID SuperClassID() override { return BASENODE_CLASS_ID; }
     virtual const MCHAR* GetName() = 0;
     virtual void SetName(const MCHAR* name) = 0;
@@ -190,13 +191,13 @@ constexpr int TREE_ABORT = 2;
 
 // Called once for every node of a scene walk.
 class ITreeEnumProc {
-public:
+  public:
     virtual ~ITreeEnumProc() = default;
     virtual int callback(INode* node) = 0;
 };
 
 class IScene {
-public:
+  public:
     virtual ~IScene() = default;
     // Calls proc for every node of the scene (the root excluded), parents before children.
     virtual int EnumTree(ITreeEnumProc* proc, BOOL includeXRefs = FALSE,

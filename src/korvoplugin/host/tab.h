@@ -6,7 +6,7 @@
 
 template <typename T>
 class Tab {
-public:
+  public:
     int Count() const { return count_; }
     bool empty() const { return count_ == 0; }
 
@@ -48,10 +48,11 @@ public:
         if (count_ > n) count_ = n < 0 ? 0 : n;
     }
 
-private:
+  private:
     size_t Check(int i) const {
         if (i < 0 || i >= count_)
-            throw std::out_of_range("Argument index out of bounds, passed into a MaxSDK::Array::operator[]");
+            throw std::out_of_range(
+                "Argument index out of bounds, passed into a MaxSDK::Array::operator[]");
         return static_cast<size_t>(i);
     }
 

@@ -13,21 +13,21 @@ void SplitFilename(const MSTR& name, MSTR* path, MSTR* filename, MSTR* ext);
 namespace MaxSDK::Util {
 
 class Path {
-public:
+  public:
     explicit Path(const MCHAR* path) : path_(path ? path : L"") {}
     explicit Path(const MSTR& path) : path_(path) {}
     // A path the file system can hold: not empty and free of characters it refuses.
     bool IsLegal() const;
     const MSTR& GetString() const { return path_; }
 
-private:
+  private:
     MSTR path_;
 };
 
 namespace TextFile {
 
 class BaseTextWriter {
-public:
+  public:
     virtual ~BaseTextWriter() = default;
     // Writes length characters of text (all of it when length is npos).
     virtual bool Write(const MCHAR* text, std::size_t length = static_cast<std::size_t>(-1)) = 0;
@@ -38,7 +38,7 @@ public:
 
 // Writes wide text to a file as UTF-8. Line ends are written exactly as given.
 class Writer : public BaseTextWriter {
-public:
+  public:
     Writer();
     ~Writer() override;
     Writer(const Writer&) = delete;
@@ -53,7 +53,7 @@ public:
     void Close() override;
     bool IsFileOpen() const override;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

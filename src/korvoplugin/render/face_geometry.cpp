@@ -8,17 +8,26 @@ namespace {
 // Below this a horizontal direction has no usable heading.
 constexpr float kDegenerate = 1e-6f;
 
-bool IsFinite(const Point3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+bool IsFinite(const Point3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
 
 }  // namespace
 
 Matrix3 FaceRotation(int face) {
     Matrix3 m;
     switch (static_cast<CubeFace>(face)) {
-        case CubeFace::Left: m *= RotateYMatrix(HALFPI); break;
-        case CubeFace::Right: m *= RotateYMatrix(-HALFPI); break;
-        case CubeFace::Back: m *= RotateYMatrix(PI); break;
-        case CubeFace::Front: break;
+        case CubeFace::Left:
+            m *= RotateYMatrix(HALFPI);
+            break;
+        case CubeFace::Right:
+            m *= RotateYMatrix(-HALFPI);
+            break;
+        case CubeFace::Back:
+            m *= RotateYMatrix(PI);
+            break;
+        case CubeFace::Front:
+            break;
         case CubeFace::Top:
             m *= RotateYMatrix(PI);
             m = RotateXMatrix(HALFPI) * m;
@@ -58,7 +67,8 @@ void ProjectCamera(INode* camera) {
         back = Point3{tm.GetRow(1).x, tm.GetRow(1).y, 0.0f} * towards;
     }
     // No heading at all (a collapsed transform): leave the camera as it is.
-    if (back.Length() <= kDegenerate * tm.GetRow(1).Length() || back.Length() == 0.0f || !IsFinite(back))
+    if (back.Length() <= kDegenerate * tm.GetRow(1).Length() || back.Length() == 0.0f ||
+        !IsFinite(back))
         return;
 
     const Point3 d = Normalize(back);
@@ -116,7 +126,8 @@ void TransformCameraToFace(INode* camera, int face, Matrix3& oldCamera, Matrix3&
     if (static_cast<unsigned>(face) <= 1u) {
         const Matrix3 e = camera->GetNodeTM(0);
         const float angle = std::atan2(n.y, n.x) - std::atan2(e.GetRow(0).y, e.GetRow(0).x);
-        const Point3 axis = face == static_cast<int>(CubeFace::Top) ? Point3{0, 0, -1} : Point3{0, 0, 1};
+        const Point3 axis =
+            face == static_cast<int>(CubeFace::Top) ? Point3{0, 0, -1} : Point3{0, 0, 1};
         camera->Rotate(0, e, AngAxis(axis, angle), TRUE, TRUE, PIV_NONE, FALSE);
         NotifyTransformChanged(camera);
     }

@@ -23,7 +23,8 @@ bool RenderCubeFace(INode* camera, int face, int bitmapType, RendProgressCallbac
     const CameraTransformBackup backup = TransformCameraToFace(camera, face);
 
     Bitmap* bitmap = TheManager ? TheManager->Create(&info) : nullptr;
-    if (!bitmap || !ip->OpenCurRenderer(camera, nullptr, RENDTYPE_NORMAL, kCubeFacePixels, kCubeFacePixels)) {
+    if (!bitmap ||
+        !ip->OpenCurRenderer(camera, nullptr, RENDTYPE_NORMAL, kCubeFacePixels, kCubeFacePixels)) {
         UndoCameraTransform(camera, backup.camera, backup.target);
         if (bitmap) {
             ip->CloseCurRenderer();

@@ -13,7 +13,9 @@ const MCHAR* const kLensShaderSetupScript =
 const MCHAR* const kLeftEyeScript = L"renderers.current.Camera_Lens_Shader.Left_Eye = true";
 const MCHAR* const kRightEyeScript = L"renderers.current.Camera_Lens_Shader.Left_Eye = false";
 
-void MentalRayStereoEvents::OnRunStart() { ExecuteMAXScriptScript(kLensShaderSetupScript, FALSE, nullptr); }
+void MentalRayStereoEvents::OnRunStart() {
+    ExecuteMAXScriptScript(kLensShaderSetupScript, FALSE, nullptr);
+}
 
 void MentalRayStereoEvents::OnBeforeFace(int, int eye, bool stereo) {
     if (!stereo) return;

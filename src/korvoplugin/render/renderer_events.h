@@ -14,7 +14,7 @@ constexpr int kStitchGrid = 3;
 
 // The mono default: every hook does nothing.
 class RendererEvents {
-public:
+  public:
     virtual ~RendererEvents() = default;
     virtual void OnRunStart() {}
     virtual void OnRunEnd() {}
@@ -26,7 +26,7 @@ public:
 
 // mental ray renders each eye through the KorvoStereo lens shader.
 class MentalRayStereoEvents : public RendererEvents {
-public:
+  public:
     // Installs the lens shader (creating it once per session) as the renderer's camera lens shader.
     void OnRunStart() override;
     // Switches the shader to the eye about to be rendered.

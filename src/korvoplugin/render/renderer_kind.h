@@ -5,7 +5,14 @@
 
 namespace Korvo {
 
-enum class RendererKind : int { None = 0, Other = 1, VRay = 2, VRayRT = 3, MentalRay = 5, Arnold = 6 };
+enum class RendererKind : int {
+    None = 0,
+    Other = 1,
+    VRay = 2,
+    VRayRT = 3,
+    MentalRay = 5,
+    Arnold = 6
+};
 
 constexpr Class_ID kVRayClassID{0x73BAB286, 0x77F8FD0C};
 constexpr Class_ID kVRayRTClassID{0x698A4B98, 0x4EDD05F5};

@@ -24,8 +24,8 @@ constexpr StringResource kStrings[] = {
      L"The folder name entered does not exist. Please make a new folder or select an existing one. "
      L"(5)"},
     {IDS_GENERIC_ERROR,
-     L"Oops. Looks like something went wrong. Please contact " KORVO_SUPPORT_MAIL
-     L" to report this problem."},
+     L"Oops. Looks like something went wrong. Please "
+     L"contact " KORVO_SUPPORT_MAIL L" to report this problem."},
     {IDS_INVALID_CAMERA_NAME, L"Invalid camera name: changing %s to %s"},
     {IDS_OUTPUT_FOLDER, L"Filename to output to: %s"},
     {IDS_NO_SCENE_NAME, L"No name found for current scene file"},
@@ -110,8 +110,8 @@ constexpr DialogItemResource kSavePrompt[] = {
 
 constexpr DialogItemResource kErrorContact[] = {
     {WC_STATIC,
-     L"We're sorry, something went wrong. Please write to " KORVO_SUPPORT_MAIL
-     L" and tell us what happened.",
+     L"We're sorry, something went wrong. Please write "
+     L"to " KORVO_SUPPORT_MAIL L" and tell us what happened.",
      IDC_ERROR_TEXT, kChild | SS_LEFT, 7, 6, 295, 20},
     {WC_BUTTON, L"Contact Us", IDC_CONTACT_US, kButton, 126, 35, 50, 14},
 };

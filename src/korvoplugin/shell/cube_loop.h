@@ -23,8 +23,8 @@ void fix_cam(KorvoPlugin& plugin, INode* node);
 bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress);
 
 // Writes one face under its camera-prefixed name in the working folder.
-void SaveFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& workFolder, const CameraData& camera,
-                  int face, int eye);
+void SaveFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& workFolder,
+                  const CameraData& camera, int face, int eye);
 
 // Stitches the faces of every picked camera and moves each panorama into the output folder.
 bool StitchCameras(KorvoPlugin& plugin, int layout);

@@ -15,11 +15,16 @@ void SetError(int code, bool useContactDialog) { gError = {code, useContactDialo
 
 MSTR ErrorMessage(int code) {
     switch (code) {
-        case kErrorNoCameras: return ResourceString(IDS_NO_CAMERAS);
-        case kErrorVRayRT: return ResourceString(IDS_VRAY_RT);
-        case kErrorManyHelpers: return ResourceString(IDS_MANY_HELPERS);
-        case kErrorFolderMissing: return ResourceString(IDS_FOLDER_MISSING);
-        case kErrorVRayRender: return ResourceString(IDS_VRAY_ERROR);
+        case kErrorNoCameras:
+            return ResourceString(IDS_NO_CAMERAS);
+        case kErrorVRayRT:
+            return ResourceString(IDS_VRAY_RT);
+        case kErrorManyHelpers:
+            return ResourceString(IDS_MANY_HELPERS);
+        case kErrorFolderMissing:
+            return ResourceString(IDS_FOLDER_MISSING);
+        case kErrorVRayRender:
+            return ResourceString(IDS_VRAY_ERROR);
         case 6:
         case 7:
         case 9:
@@ -27,8 +32,10 @@ MSTR ErrorMessage(int code) {
         case 11:
         case 12:
             // The text is formatted into a buffer of 512 characters.
-            return Format(ResourceString(IDS_CONTACT_ERROR), static_cast<std::int32_t>(code)).substr(0, 511);
-        default: return ResourceString(IDS_GENERIC_ERROR);
+            return Format(ResourceString(IDS_CONTACT_ERROR), static_cast<std::int32_t>(code))
+                .substr(0, 511);
+        default:
+            return ResourceString(IDS_GENERIC_ERROR);
     }
 }
 

@@ -69,7 +69,8 @@ INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_INITDIALOG: {
             KorvoPlugin& plugin = GetKorvoPlugin();
             plugin.Init(window);
-            const MSTR label = Format(ResourceString(IDS_VERSION_LABEL), GetSetting(SettingKey::Version));
+            const MSTR label =
+                Format(ResourceString(IDS_VERSION_LABEL), GetSetting(SettingKey::Version));
             // The label is formatted into a buffer of 260 characters.
             SetWindowTextW(GetDlgItem(window, IDC_VERSION), label.substr(0, 259).c_str());
             return TRUE;
@@ -83,7 +84,8 @@ INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
-            if (Interface* ip = GetCOREInterface()) ip->RollupMouseMessage(window, message, wParam, lParam);
+            if (Interface* ip = GetCOREInterface())
+                ip->RollupMouseMessage(window, message, wParam, lParam);
             return TRUE;
         default:
             return FALSE;

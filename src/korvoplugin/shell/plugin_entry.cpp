@@ -16,15 +16,20 @@ DLLEXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     return TRUE;
 }
 
-DLLEXPORT const MCHAR* LibDescription() { return Korvo::LastingResourceText(Korvo::IDS_LIB_DESCRIPTION); }
+DLLEXPORT const MCHAR* LibDescription() {
+    return Korvo::LastingResourceText(Korvo::IDS_LIB_DESCRIPTION);
+}
 
 DLLEXPORT int LibNumberClasses() { return 2; }
 
 DLLEXPORT ClassDesc* LibClassDesc(int i) {
     switch (i) {
-        case 0: return Korvo::GetKorvoPluginClassDesc();
-        case 1: return Korvo::GetKorvoStereoDesc();
-        default: return nullptr;
+        case 0:
+            return Korvo::GetKorvoPluginClassDesc();
+        case 1:
+            return Korvo::GetKorvoStereoDesc();
+        default:
+            return nullptr;
     }
 }
 

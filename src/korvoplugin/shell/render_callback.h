@@ -11,7 +11,7 @@ class FPInterface;
 namespace Korvo {
 
 class RenderCallback : public RendProgressCallback {
-public:
+  public:
     RenderCallback() = default;
     ~RenderCallback() override = default;
 
@@ -26,10 +26,10 @@ public:
     // Mode 1 makes the bar indeterminate (a running marquee), mode 0 a plain bar.
     void SetMarquee(int mode);
 
-    HWND dialog = nullptr;     // the progress window
-    HWND bar = nullptr;        // its progress bar
-    bool cancelled = false;    // the user pressed Cancel in this run
-    int savedMode = -1;        // the host value ProgressStart saved
+    HWND dialog = nullptr;   // the progress window
+    HWND bar = nullptr;      // its progress bar
+    bool cancelled = false;  // the user pressed Cancel in this run
+    int savedMode = -1;      // the host value ProgressStart saved
     FPInterface* modeInterface = nullptr;
 };
 

@@ -1,7 +1,6 @@
 #include "standalone_host/cli/commands.h"
 
 #include <CLI/CLI.hpp>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -57,17 +56,20 @@ int Info(const GlobalOptions& global, const std::string& sceneFile) {
 
     const SceneSummary summary = Summarize(*GetCOREInterface());
     std::printf("Scene      %s\n", sceneFile.c_str());
-    std::printf("Renderer   %s (%s)\n", ToUtf8(summary.rendererName).c_str(), summary.rendererKind.c_str());
+    std::printf("Renderer   %s (%s)\n", ToUtf8(summary.rendererName).c_str(),
+                summary.rendererKind.c_str());
     std::printf("           %s\n", summary.backEnd.c_str());
     std::printf("Cameras    %zu\n", summary.cameras.size());
     for (const CameraSummary& camera : summary.cameras)
         std::printf("  %-24s %s\n", ToUtf8(camera.name).c_str(), camera.description.c_str());
     std::printf("Helpers    %zu\n", summary.helpers.size());
-    for (const std::wstring& helper : summary.helpers) std::printf("  %s\n", ToUtf8(helper).c_str());
+    for (const std::wstring& helper : summary.helpers)
+        std::printf("  %s\n", ToUtf8(helper).c_str());
 
     const std::wstring label = PanelVersionLabel(app, &error);
     if (!error.empty()) return Fail(error);
-    std::printf("Plug-in    %s, %s\n", ToUtf8(app.Plugin()->Description()).c_str(), ToUtf8(label).c_str());
+    std::printf("Plug-in    %s, %s\n", ToUtf8(app.Plugin()->Description()).c_str(),
+                ToUtf8(label).c_str());
     return kExitSuccess;
 }
 
@@ -87,7 +89,8 @@ int Run(int argc, char** argv) {
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
 
     GlobalOptions global;
-    cli.add_option("--plugin", global.plugin, "Plug-in library to load (default: the installed one)")
+    cli.add_option("--plugin", global.plugin,
+                   "Plug-in library to load (default: the installed one)")
         ->option_text("FILE");
     cli.add_option("--registry", global.registry,
                    "Registry file holding the plug-in's settings (default: the installed one)")
@@ -97,7 +100,8 @@ int Run(int argc, char** argv) {
         ->option_text("DIR");
 
     std::string sceneFile;
-    CLI::App* info = cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
+    CLI::App* info =
+        cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
     info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
 
     try {

@@ -1,7 +1,6 @@
 // korvo: the standalone host's command line. It loads the plug-in and a scene file the way the host
 // application does, and lets a person use the plug-in without the host application.
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <exception>
 #include <iostream>

@@ -28,7 +28,7 @@ std::string Degrees(float radians) {
 }
 
 class Collector final : public ITreeEnumProc {
-public:
+  public:
     explicit Collector(SceneSummary& summary) : summary_(summary) {}
     int callback(INode* node) override {
         Object* object = BaseObject(node);
@@ -36,10 +36,12 @@ public:
         const std::wstring name = node->GetName() ? node->GetName() : L"";
         if (object->SuperClassID() == CAMERA_CLASS_ID) {
             auto* camera = static_cast<CameraObject*>(object);
-            std::string text = node->GetTarget() ? "target camera looking at " +
-                                                       KorvoHost::ToUtf8(node->GetTarget()->GetName())
-                                                 : std::string("free camera");
-            text += camera->IsOrtho() ? ", orthographic" : ", " + Degrees(camera->GetFOV(0)) + " field of view";
+            std::string text =
+                node->GetTarget()
+                    ? "target camera looking at " + KorvoHost::ToUtf8(node->GetTarget()->GetName())
+                    : std::string("free camera");
+            text += camera->IsOrtho() ? ", orthographic"
+                                      : ", " + Degrees(camera->GetFOV(0)) + " field of view";
             summary_.cameras.push_back({name, text});
         } else if (object->SuperClassID() == HELPER_CLASS_ID) {
             MSTR className;
@@ -50,7 +52,7 @@ public:
         return TREE_CONTINUE;
     }
 
-private:
+  private:
     SceneSummary& summary_;
 };
 

@@ -14,7 +14,7 @@ std::mutex gCreatedMutex;
 std::vector<int> gCreatedTypes;
 
 class HostBitmapManager final : public BitmapManager {
-public:
+  public:
     Bitmap* Create(BitmapInfo* bi) override {
         if (!bi || bi->Width() == 0 || bi->Height() == 0) return nullptr;
         if (bi->Type() != BMM_TRUE_32 && bi->Type() != BMM_FLOAT_RGBA_32) return nullptr;
@@ -27,10 +27,13 @@ HostBitmapManager gManager;
 
 }  // namespace
 
-HostBitmap::HostBitmap(int width, int height, int type) : width_(width), height_(height), type_(type) {
+HostBitmap::HostBitmap(int width, int height, int type)
+    : width_(width), height_(height), type_(type) {
     const size_t values = static_cast<size_t>(width) * height * 4;
-    if (type == BMM_FLOAT_RGBA_32) rgbaFloat_.assign(values, 0.0f);
-    else rgba8_.assign(values, 0);
+    if (type == BMM_FLOAT_RGBA_32)
+        rgbaFloat_.assign(values, 0.0f);
+    else
+        rgba8_.assign(values, 0);
     ++gLiveBitmaps;
     std::lock_guard lock(gCreatedMutex);
     gCreatedTypes.push_back(type);
@@ -52,7 +55,8 @@ BMMRES HostBitmap::Write(BitmapInfo* bi, int) {
     const auto path = ToPath(name);
     const ImageFileStatus status =
         type_ == BMM_FLOAT_RGBA_32
-            ? WriteImageFile(path, ImageRgbaFloatView{width_, height_, rgbaFloat_}, kHostJpegQuality)
+            ? WriteImageFile(path, ImageRgbaFloatView{width_, height_, rgbaFloat_},
+                             kHostJpegQuality)
             : WriteImageFile(path, ImageRgba8View{width_, height_, rgba8_}, kHostJpegQuality);
     lastError_ = status.ok ? std::string() : status.message;
     return status.ok ? BMMRES_SUCCESS : BMMRES_IOERROR;

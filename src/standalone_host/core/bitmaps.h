@@ -12,7 +12,7 @@
 namespace KorvoHost {
 
 class HostBitmap final : public Bitmap {
-public:
+  public:
     HostBitmap(int width, int height, int type);
 
     int Width() override { return width_; }
@@ -30,7 +30,7 @@ public:
     // The message of the last failed write, for the host's log.
     const std::string& LastError() const { return lastError_; }
 
-private:
+  private:
     ~HostBitmap() override;
 
     int width_, height_, type_;

@@ -8,11 +8,11 @@ namespace KorvoHost {
 
 // The command panel's utility list: it closes the open utility when asked.
 class HostApp::UtilityPanel final : public IUtil {
-public:
+  public:
     explicit UtilityPanel(HostApp& app) : app_(app) {}
     void CloseUtility() override { app_.CloseUtility(); }
 
-private:
+  private:
     HostApp& app_;
 };
 

@@ -24,7 +24,7 @@ struct HostOptions {
 std::filesystem::path DefaultPluginFile();
 
 class HostApp {
-public:
+  public:
     explicit HostApp(HostOptions options = {});
     ~HostApp();
     HostApp(const HostApp&) = delete;
@@ -45,7 +45,7 @@ public:
     HWND OpenUtility(std::wstring_view internalName, std::string* error);
     void CloseUtility();
 
-private:
+  private:
     HostOptions options_;
     HostInterface core_;
     std::unique_ptr<Scene> scene_;

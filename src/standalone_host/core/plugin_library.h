@@ -12,10 +12,11 @@
 namespace KorvoHost {
 
 class PluginLibrary {
-public:
+  public:
     // Loads the library, checks that it was built for this host and initialises it. On failure
     // answers null and says why in error.
-    static std::unique_ptr<PluginLibrary> Load(const std::filesystem::path& file, std::string* error);
+    static std::unique_ptr<PluginLibrary> Load(const std::filesystem::path& file,
+                                               std::string* error);
     // Shuts the library down and unloads it.
     ~PluginLibrary();
     PluginLibrary(const PluginLibrary&) = delete;
@@ -31,7 +32,7 @@ public:
     // The class of the super class with this internal name, or null.
     ClassDesc* FindClass(SClass_ID superID, std::wstring_view internalName) const;
 
-private:
+  private:
     PluginLibrary() = default;
 
     std::filesystem::path file_;

@@ -4,7 +4,7 @@ namespace KorvoHost {
 namespace {
 
 class SilentFrontEnd final : public FrontEnd {
-public:
+  public:
     Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
 };
 

@@ -10,7 +10,7 @@
 namespace KorvoHost {
 
 class FrontEnd {
-public:
+  public:
     enum class Answer { Acted, NoAnswer };
     virtual ~FrontEnd() = default;
 

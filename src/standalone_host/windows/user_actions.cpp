@@ -29,7 +29,8 @@ bool SetItemChecked(HWND listView, int index, bool checked) {
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
     item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    SendMessageW(listView, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    SendMessageW(listView, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&item));
     return true;
 }
 
@@ -39,7 +40,9 @@ bool IsItemChecked(HWND listView, int index) {
     return (state >> 12) == 2;
 }
 
-int ItemCount(HWND listView) { return static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0)); }
+int ItemCount(HWND listView) {
+    return static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
+}
 
 std::wstring ItemText(HWND listView, int index) {
     Window* list = FromHandle(listView);
@@ -59,8 +62,9 @@ std::wstring ItemText(HWND listView, int index) {
                  reinterpret_cast<LPARAM>(&info));
     // The owner may answer with its own text pointer or by filling the buffer.
     if (!info.item.pszText || info.item.pszText == LPSTR_TEXTCALLBACKW) return {};
-    return std::wstring(info.item.pszText, wcsnlen(info.item.pszText,
-                                                   info.item.pszText == buffer.data() ? buffer.size() : 4096));
+    return std::wstring(
+        info.item.pszText,
+        wcsnlen(info.item.pszText, info.item.pszText == buffer.data() ? buffer.size() : 4096));
 }
 
 bool ActivateLink(HWND dialog, int controlId) {
@@ -72,7 +76,8 @@ bool ActivateLink(HWND dialog, int controlId) {
     const size_t n = std::min(link->url.size(), static_cast<size_t>(L_MAX_URL_LENGTH - 1));
     link->url.copy(click.item.szUrl, n);
     click.item.szUrl[n] = L'\0';
-    SendMessageW(dialog, WM_NOTIFY, static_cast<WPARAM>(controlId), reinterpret_cast<LPARAM>(&click));
+    SendMessageW(dialog, WM_NOTIFY, static_cast<WPARAM>(controlId),
+                 reinterpret_cast<LPARAM>(&click));
     return true;
 }
 

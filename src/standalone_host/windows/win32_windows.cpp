@@ -37,7 +37,8 @@ int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax) {
         reinterpret_cast<const ModuleResources*>(GetProcAddress(instance, kModuleResourcesSymbol));
     if (!resources) return 0;
     for (size_t i = 0; i < resources->stringCount; ++i)
-        if (resources->strings[i].id == id) return CopyOut(resources->strings[i].text, buffer, bufferMax);
+        if (resources->strings[i].id == id)
+            return CopyOut(resources->strings[i].text, buffer, bufferMax);
     return 0;
 }
 
@@ -50,7 +51,8 @@ HWND CreateDialogParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, D
 INT_PTR DialogBoxParamW(HINSTANCE instance, LPCWSTR templateName, HWND parent, DLGPROC proc,
                         LPARAM initParam) {
     auto& manager = WindowManager::Instance();
-    const HWND dialog = manager.CreateDialogWindow(instance, templateName, parent, proc, initParam, true);
+    const HWND dialog =
+        manager.CreateDialogWindow(instance, templateName, parent, proc, initParam, true);
     if (!dialog) return -1;
     return manager.RunModal(dialog);
 }
@@ -94,7 +96,8 @@ BOOL SetWindowTextW(HWND window, LPCWSTR text) {
     if (!Live(window)) return FALSE;
     WindowManager::Instance().Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
     if (Window* w = FromHandle(window); w && w->kind != WindowKind::Static &&
-                                        w->kind != WindowKind::Button && w->kind != WindowKind::CheckBox) {
+                                        w->kind != WindowKind::Button &&
+                                        w->kind != WindowKind::CheckBox) {
         w->text = text ? text : L"";
     }
     return TRUE;
@@ -150,10 +153,14 @@ LONG_PTR GetWindowLongPtrW(HWND window, int index) {
     Window* w = Live(window);
     if (!w) return 0;
     switch (index) {
-        case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
-        case GWLP_USERDATA: return w->userData;
-        case DWLP_MSGRESULT: return w->messageResult;
-        default: return 0;
+        case GWL_STYLE:
+            return static_cast<LONG_PTR>(w->style);
+        case GWLP_USERDATA:
+            return w->userData;
+        case DWLP_MSGRESULT:
+            return w->messageResult;
+        default:
+            return 0;
     }
 }
 

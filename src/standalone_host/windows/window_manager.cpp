@@ -13,7 +13,8 @@ constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 WindowKind KindOf(const wchar_t* className, DWORD style) {
     const std::wstring_view name = className ? className : L"";
-    if (name == WC_BUTTON) return (style & 0xF) == BS_AUTOCHECKBOX ? WindowKind::CheckBox : WindowKind::Button;
+    if (name == WC_BUTTON)
+        return (style & 0xF) == BS_AUTOCHECKBOX ? WindowKind::CheckBox : WindowKind::Button;
     if (name == WC_LISTVIEW) return WindowKind::ListView;
     if (name == PROGRESS_CLASS) return WindowKind::ProgressBar;
     if (name == WC_LINK) return WindowKind::Link;
@@ -208,7 +209,8 @@ LRESULT WindowManager::ControlMessage(Window& control, UINT message, WPARAM wPar
             return 0;
         case PBM_SETPOS: {
             const int previous = control.position;
-            control.position = std::clamp(static_cast<int>(wParam), control.rangeMin, control.rangeMax);
+            control.position =
+                std::clamp(static_cast<int>(wParam), control.rangeMin, control.rangeMax);
             Changed(control);
             return previous;
         }
@@ -240,11 +242,13 @@ LRESULT WindowManager::ControlMessage(Window& control, UINT message, WPARAM wPar
                 if (!entry.textOnDemand && item->pszText) entry.text = item->pszText;
             }
             // Items of a list with check boxes start unchecked (state image 1).
-            entry.state = (control.extendedStyle & LVS_EX_CHECKBOXES) ? INDEXTOSTATEIMAGEMASK(1) : 0;
+            entry.state =
+                (control.extendedStyle & LVS_EX_CHECKBOXES) ? INDEXTOSTATEIMAGEMASK(1) : 0;
             if (item->mask & LVIF_STATE)
                 entry.state = (entry.state & ~item->stateMask) | (item->state & item->stateMask);
             entry.lParam = item->lParam;
-            const size_t at = std::clamp<long>(item->iItem, 0, static_cast<long>(control.items.size()));
+            const size_t at =
+                std::clamp<long>(item->iItem, 0, static_cast<long>(control.items.size()));
             control.items.insert(control.items.begin() + at, entry);
             Changed(control);
             return static_cast<LRESULT>(at);
@@ -253,7 +257,9 @@ LRESULT WindowManager::ControlMessage(Window& control, UINT message, WPARAM wPar
             return static_cast<LRESULT>(control.items.size());
         case LVM_GETITEMSTATE: {
             const auto index = static_cast<size_t>(wParam);
-            return index < control.items.size() ? (control.items[index].state & static_cast<UINT>(lParam)) : 0;
+            return index < control.items.size()
+                       ? (control.items[index].state & static_cast<UINT>(lParam))
+                       : 0;
         }
         case LVM_SETITEMSTATE: {
             const auto* item = reinterpret_cast<const LVITEMW*>(lParam);

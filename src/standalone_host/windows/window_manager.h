@@ -14,7 +14,17 @@
 
 namespace KorvoHost {
 
-enum class WindowKind { Main, Panel, Dialog, Static, Button, CheckBox, ListView, ProgressBar, Link };
+enum class WindowKind {
+    Main,
+    Panel,
+    Dialog,
+    Static,
+    Button,
+    CheckBox,
+    ListView,
+    ProgressBar,
+    Link
+};
 
 struct ListViewItem {
     std::wstring text;
@@ -64,7 +74,7 @@ struct Window {
 Window* FromHandle(HWND handle);
 
 class WindowManager {
-public:
+  public:
     static WindowManager& Instance();
 
     // The host's main window and the command panel that holds rollup pages.
@@ -89,7 +99,7 @@ public:
     // Tells the front end a control changed (text, state, position).
     void Changed(Window& window);
 
-private:
+  private:
     WindowManager() = default;
     Window& Make(WindowKind kind);
     LRESULT ControlMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
