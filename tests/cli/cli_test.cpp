@@ -1,43 +1,19 @@
 // The korvo command as a person runs it: its output, its messages and its exit codes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "cli/korvo_command.h"
 #include "test_support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int exitCode = -1;
-    std::string output;  // standard output and standard error together
-};
-
-std::string Quote(const std::string& s) {
-    std::string quoted = "'";
-    for (char c : s) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-Result Korvo(const std::string& arguments) {
-    Result result;
-    const std::string command = Quote(KORVO_COMMAND) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        result.output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using KorvoTest::Korvo;
+using KorvoTest::Quote;
+using Result = KorvoTest::CommandResult;
 
 class Cli : public ::testing::Test {
   protected:

@@ -1,6 +1,7 @@
 // Function publishing: interfaces whose functions scripts can call by name.
 #pragma once
 
+#include <cstdarg>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,7 @@ class ClassDesc;
 class INode;
 
 using FunctionID = short;
+using StringResID = int;
 using FPStatus = int;
 constexpr FPStatus FPS_FAIL = 0;
 constexpr FPStatus FPS_OK = 1;
@@ -126,29 +128,41 @@ class FPInterface {
     }
 };
 
+// Closes the variable argument list of an interface description.
+enum : int { p_end = 0x7FFFFFFF };
+
 // An interface's description; a description with FP_CORE registers the interface with the host
-// as a core interface when it is loaded.
+// as a core interface when it is loaded, and its destruction withdraws it.
 class FPInterfaceDesc : public FPInterface {
   public:
     Interface_ID ID;
     MSTR internal_name;
-    int description = 0;
+    StringResID description = 0;
     ClassDesc* cd = nullptr;
     ULONG flags = 0;
     std::vector<FPFunctionDef> functions;
 
     FPInterfaceDesc() = default;
+    FPInterfaceDesc(const FPInterfaceDesc&) = delete;
+    FPInterfaceDesc& operator=(const FPInterfaceDesc&) = delete;
     ~FPInterfaceDesc() override;
     FPInterfaceDesc* GetDesc() override { return this; }
 
-    // Takes the description and, for a core interface, registers it with the host.
-    void LoadDescriptor(Interface_ID id, const MSTR& internalName, int descriptionId,
-                        ClassDesc* owner, ULONG interfaceFlags,
-                        std::vector<FPFunctionDef> functionDefs);
+    // Takes the description from the variable argument list ap, which holds for each function
+    //   FunctionID id, const MCHAR* internal name, StringResID description, ParamType2 result,
+    //   ULONG flags, int parameter count, then per parameter
+    //   const MCHAR* internal name, StringResID description, ParamType2 type,
+    // and ends with p_end.
+    void load_descriptor(Interface_ID id, const MCHAR* int_name, StringResID descr, ClassDesc* pCD,
+                         ULONG flag, va_list ap);
 };
 
 // A core interface lives for the whole life of its module.
 class FPStaticInterface : public FPInterfaceDesc {};
 
-// The core interface registered under id, or null.
+// The core interface registered under id (the latest, when several modules registered one), or
+// null.
 FPInterface* GetCOREInterface(Interface_ID id);
+// The registered core interfaces, in the order they were registered.
+int NumCOREInterfaces();
+FPInterface* GetCOREInterfaceAt(int i);

@@ -9,6 +9,7 @@
 
 #include "host/interface.h"
 #include "standalone_host/cli/scene_summary.h"
+#include "standalone_host/cli/script_command.h"
 #include "standalone_host/core/host_app.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/windows/user_actions.h"
@@ -103,6 +104,7 @@ int Run(int argc, char** argv) {
     CLI::App* info =
         cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
     info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
+    const SubcommandRunner runScript = AddScriptCommand(cli);
 
     try {
         cli.parse(argc, argv);
@@ -111,6 +113,7 @@ int Run(int argc, char** argv) {
         return code == 0 ? kExitSuccess : kExitUsage;
     }
     if (info->parsed()) return Info(global, sceneFile);
+    if (auto code = runScript(HostOptionsFrom(global))) return *code;
     return kExitUsage;
 }
 

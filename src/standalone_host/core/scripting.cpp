@@ -7,6 +7,7 @@
 #include "host/maxscript.h"
 #include "standalone_host/core/host_interface.h"
 #include "standalone_host/core/host_objects.h"
+#include "standalone_host/core/script_objects.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/scene/scene_objects.h"
@@ -180,24 +181,19 @@ class ClassObject final : public ScriptObject {
     int& mapCount_;
 };
 
-class NodeObject final : public ScriptObject {
-  public:
-    explicit NodeObject(INode* node) : node_(node) {}
-    std::wstring Describe() const override { return L"$" + std::wstring(node_->GetName()); }
-    const void* Identity() const override { return node_; }
-
-  private:
-    INode* node_;
-};
-
 }  // namespace
 
 class HostScripting::Environment final : public ScriptEnvironment {
   public:
-    explicit Environment(HostInterface& host) : host_(host) {}
+    Environment(HostInterface& host, const ScriptOutput& output) : host_(host), output_(output) {}
 
     std::optional<Value> SystemGlobal(std::wstring_view name) override {
         if (SameName(name, L"renderers")) return Value(std::make_shared<RenderersObject>(host_));
+        if (SameName(name, L"print")) return MakePrintFunction(output_);
+        if (SameName(name, L"format")) return MakeFormatFunction(output_);
+        if (SameName(name, L"matrix3")) return MakeMatrixConstructor();
+        if (SameName(name, L"ok")) return OkValue();
+        if (auto fpi = CoreInterfaceValue(name)) return fpi;
         if (ClassDesc* desc = host_.FindClassByName(name))
             return Value(std::make_shared<ClassObject>(desc, mapCount_));
         return std::nullopt;
@@ -211,16 +207,31 @@ class HostScripting::Environment final : public ScriptEnvironment {
 
   private:
     HostInterface& host_;
+    // The session's output as it is when the script writes.
+    const ScriptOutput& output_;
     int mapCount_ = 0;
 };
 
 HostScripting::HostScripting(HostInterface& host)
-    : environment_(std::make_unique<Environment>(host)), runner_(*environment_) {}
+    : environment_(std::make_unique<Environment>(host, output_)), runner_(*environment_) {
+    SetOutput({});
+}
 
 HostScripting::~HostScripting() = default;
 
-ScriptResult HostScripting::Run(std::wstring_view text, bool quiet) {
-    ScriptResult result = runner_.Run(text);
+void HostScripting::SetOutput(std::function<void(std::wstring_view)> output) {
+    if (!output) {
+        output = [](std::wstring_view text) {
+            std::fputs(ToUtf8(std::wstring(text)).c_str(), stdout);
+            std::fflush(stdout);
+        };
+    }
+    output_ = std::move(output);
+}
+
+ScriptResult HostScripting::Run(std::wstring_view text, bool quiet,
+                                const std::function<void(const Value&)>& onStatement) {
+    ScriptResult result = runner_.Run(text, onStatement);
     lastError_ = result.ok ? L"" : result.error.Describe();
     if (!result.ok && !quiet)
         std::fprintf(stderr, "Script error: %s\n", ToUtf8(lastError_).c_str());

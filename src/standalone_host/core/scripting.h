@@ -2,6 +2,7 @@
 // plug-ins' classes, the scene's nodes) and the record of every script text run.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,8 +25,12 @@ class HostScripting {
 
     ScriptRunner& Runner() { return runner_; }
     // Runs a script; on failure keeps the error ("line 2, column 7: …") and, unless quiet,
-    // writes it to standard error.
-    ScriptResult Run(std::wstring_view text, bool quiet);
+    // writes it to standard error. Each statement's value goes to onStatement.
+    ScriptResult Run(std::wstring_view text, bool quiet,
+                     const std::function<void(const Value&)>& onStatement = {});
+
+    // Where print and format write; standard output unless set. Empty restores that.
+    void SetOutput(std::function<void(std::wstring_view)> output);
     // The error of the last script that failed; empty after one that worked.
     const std::wstring& LastError() const { return lastError_; }
 
@@ -34,6 +39,7 @@ class HostScripting {
     std::unique_ptr<Environment> environment_;
     ScriptRunner runner_;
     std::wstring lastError_;
+    std::function<void(std::wstring_view)> output_;
 };
 
 }  // namespace KorvoHost

@@ -81,7 +81,8 @@ void ScriptRunner::SetGlobal(std::wstring_view name, Value value) {
     globals_[std::wstring(name)] = std::move(value);
 }
 
-ScriptResult ScriptRunner::Run(std::wstring_view text) {
+ScriptResult ScriptRunner::Run(std::wstring_view text,
+                               const std::function<void(const Value&)>& onStatement) {
     ScriptResult result;
     Program program;
     if (!ParseScript(text, program, result.error)) {
@@ -89,7 +90,10 @@ ScriptResult ScriptRunner::Run(std::wstring_view text) {
         return result;
     }
     try {
-        for (const ExprPtr& statement : program.statements) result.value = Evaluate(*statement);
+        for (const ExprPtr& statement : program.statements) {
+            result.value = Evaluate(*statement);
+            if (onStatement) onStatement(result.value);
+        }
     } catch (const EvalFailure& failure) {
         result.ok = false;
         result.error = failure.error;

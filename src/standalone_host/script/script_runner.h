@@ -2,6 +2,7 @@
 // script to the next and against the host's system globals and scene.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,7 +33,10 @@ class ScriptRunner {
   public:
     explicit ScriptRunner(ScriptEnvironment& environment) : environment_(environment) {}
 
-    ScriptResult Run(std::wstring_view text);
+    // Runs the script's statements in order; each statement's value goes to onStatement, as a
+    // script console shows it.
+    ScriptResult Run(std::wstring_view text,
+                     const std::function<void(const Value&)>& onStatement = {});
 
     // Script globals, by name ignoring case.
     std::optional<Value> Global(std::wstring_view name) const;

@@ -39,7 +39,7 @@ bool ScriptEquals(const Value& a, const Value& b) {
     if (a.Boolean() && b.Boolean()) return *a.Boolean() == *b.Boolean();
     if (a.String() && b.String()) return *a.String() == *b.String();
     if (a.Name() && b.Name()) return SameName(a.Name()->text, b.Name()->text);
-    if (a.Object() && b.Object()) return a.Object()->Identity() == b.Object()->Identity();
+    if (a.Object() && b.Object()) return a.Object()->Equals(*b.Object());
     return false;
 }
 

@@ -92,6 +92,8 @@ class ScriptObject {
                        const std::vector<NamedValue>& keywords);
     // What the object stands for: two values are equal when this is.
     virtual const void* Identity() const { return this; }
+    // The script language's == between objects; values such as matrices compare their contents.
+    virtual bool Equals(const ScriptObject& other) const { return Identity() == other.Identity(); }
 };
 
 }  // namespace KorvoHost
