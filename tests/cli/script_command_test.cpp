@@ -40,6 +40,14 @@ TEST_F(ScriptCommand, PrintsTheValueOfEveryStatementAsAConsoleDoes) {
     EXPECT_EQ(quiet.output, "0 helpers\n");
 }
 
+TEST_F(ScriptCommand, ExampleScriptRunsOnTheExampleRoom) {
+    const auto r = Korvo(Options() + " script --quiet " + Room() + " " +
+                         Quote(std::string(KORVO_EXAMPLES) + "/room_panoramas.korvo"));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("Korvo plug-in " KORVO_VERSION "\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"Cam_Free is back where it was\"\n"), std::string::npos) << r.output;
+}
+
 TEST_F(ScriptCommand, ErrorsNameTheFileLineAndColumnAndExitWithOne) {
     const std::string bad = File("bad.korvo", "korvo.get_cams()\nx = (1 + \n");
     auto r = Korvo(Options() + " script " + Room() + " " + bad);
