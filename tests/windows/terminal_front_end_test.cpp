@@ -140,7 +140,7 @@ INT_PTR CALLBACK LinkProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
     if (message == WM_INITDIALOG) {
         LITEM item{};
         item.mask = LIF_URL;
-        wcscpy(item.szUrl, L"file:///tmp/out folder");
+        wcscpy(item.szUrl, L"https://korvo.test/show?folder=1");
         SendMessageW(GetDlgItem(dialog, kLink), LM_SETITEM, 0, reinterpret_cast<LPARAM>(&item));
         return TRUE;
     }
@@ -335,11 +335,11 @@ TEST_F(TerminalFrontEndTest, FolderPrompt) {
 TEST_F(TerminalFrontEndTest, LinksAreChoicesAndOpenThroughTheShell) {
     Start("1\nupload\n0\n");
     EXPECT_EQ(Run(kLinks, LinkProc), IDCANCEL);
-    EXPECT_EQ(given_.opened, std::vector<std::wstring>{L"file:///tmp/out folder"});
+    EXPECT_EQ(given_.opened, std::vector<std::wstring>{L"https://korvo.test/show?folder=1"});
     EXPECT_EQ(gRecord.commands, (std::vector<int>{kUpload, IDCANCEL}));
     const std::string shown = Shown();
     EXPECT_NE(shown.find("  1) Show in Folder\n  2) Upload\n"), std::string::npos) << shown;
-    EXPECT_NE(shown.find("Opening file:///tmp/out folder\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Opening https://korvo.test/show?folder=1\n"), std::string::npos) << shown;
 }
 
 TEST_F(TerminalFrontEndTest, ModelessDialogIsAnnounced) {
@@ -416,7 +416,7 @@ TEST(ProgressLine, FitsTheTerminalAndFormatsTimes) {
               "Render in Progress [############..................]  42%  camera 2/3 "
               "Caméra_Longue_Nom  face 4/6  1:02:05 elapsed, 1:01 left");
     const std::string narrow = KorvoHost::FormatProgressLine(line, 40);
-    EXPECT_EQ(narrow, "Render in Progress [####......]  42%  c");
+    EXPECT_EQ(narrow, "[####......]  42%  camera 2/3 Caméra_Lo");
     line.marquee = true;
     line.elapsedSeconds = 0;
     line.remainingSeconds = -1;
@@ -424,8 +424,8 @@ TEST(ProgressLine, FitsTheTerminalAndFormatsTimes) {
     line.cancelling = true;
     EXPECT_EQ(
         KorvoHost::FormatProgressLine(line, 100),
-        "Render in Progress [###..........................]  0:00 elapsed  cancelling (Ctrl-C "
-        "again to quit)");
+        "Render in Progress [###..........................]  cancelling (Ctrl-C again to quit)  "
+        "0:00 elapsed");
 }
 
 // Ctrl-C, with the front end holding SIGINT.

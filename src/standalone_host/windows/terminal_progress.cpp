@@ -58,13 +58,15 @@ std::string FormatDuration(double seconds) {
 }
 
 std::string FormatProgressLine(const ProgressLine& line, int columns) {
-    const std::string head = line.label.empty() ? "" : line.label + " ";
+    std::string head = line.label.empty() ? "" : line.label + " ";
     std::string tail;
     if (!line.marquee) {
         char percent[8];
         std::snprintf(percent, sizeof percent, " %3d%%", std::clamp(line.percent, 0, 100));
         tail += percent;
     }
+    // Said early, so that a narrow terminal still shows it.
+    if (line.cancelling) tail += "  cancelling (Ctrl-C again to quit)";
     if (!line.camera.empty()) {
         tail += "  camera ";
         if (line.cameraNumber > 0) {
@@ -79,9 +81,10 @@ std::string FormatProgressLine(const ProgressLine& line, int columns) {
     }
     tail += "  " + FormatDuration(line.elapsedSeconds) + " elapsed";
     if (line.remainingSeconds >= 0) tail += ", " + FormatDuration(line.remainingSeconds) + " left";
-    if (line.cancelling) tail += "  cancelling (Ctrl-C again to quit)";
 
     const size_t room = static_cast<size_t>(std::max(1, columns - 1));
+    // On a narrow terminal the label goes first: the figures matter more.
+    if (Columns(head) + Columns(tail) + 2 + kMinBar > room) head.clear();
     const size_t others = Columns(head) + Columns(tail) + 2;
     const int bar = std::clamp(static_cast<int>(room) - static_cast<int>(others), kMinBar, kMaxBar);
     return Fit(head + Bar(line, bar) + tail, room);
