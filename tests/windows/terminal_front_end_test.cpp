@@ -472,3 +472,17 @@ TEST_F(TerminalFrontEndTest, CtrlCAtAPromptClosesTheDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InterruptGuard, AnInnerGuardLeavesTheOuterOnesHandler) {
+    KorvoHost::InterruptGuard outer;
+    { KorvoHost::InterruptGuard inner; }
+    KorvoHost::SetInterruptMode(KorvoHost::InterruptMode::Prompt);
+    std::raise(SIGINT);
+    EXPECT_TRUE(KorvoHost::TakeInterrupt());
+    EXPECT_FALSE(KorvoHost::TakeInterrupt());
+    KorvoHost::SetInterruptMode(KorvoHost::InterruptMode::Other);
+}
+
+}  // namespace

@@ -42,7 +42,9 @@ void DrainWake() {
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
+    // Only the first guard takes the signal; the ones inside it leave it alone.
     if (gInstalled) return;
+    owner_ = true;
     if (pipe2(gWake, O_CLOEXEC | O_NONBLOCK) != 0) gWake[0] = gWake[1] = -1;
     gInterrupts = 0;
     gTaken = 0;
@@ -57,7 +59,7 @@ InterruptGuard::InterruptGuard() {
 }
 
 InterruptGuard::~InterruptGuard() {
-    if (!gInstalled) return;
+    if (!owner_) return;
     sigaction(SIGINT, &gPrevious, nullptr);
     for (int& fd : gWake) {
         if (fd >= 0) close(fd);

@@ -45,6 +45,9 @@ class InterruptGuard {
     ~InterruptGuard();  // restores the one before
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  private:
+    bool owner_ = false;
 };
 
 void SetInterruptMode(InterruptMode mode);
