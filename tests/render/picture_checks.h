@@ -57,6 +57,45 @@ inline Wall CellWall(const KorvoHost::ImageRgba8& image, int x0, int y0) {
     return NearestWall(sum[0], sum[1], sum[2]);
 }
 
+// What each strip cell must show, for a camera facing +Y: the wall, and on which half of the cell
+// (after the strip's mirroring) its white marker lies. Cells 6 to 11 repeat cells 0 to 5.
+struct CellExpectation {
+    Wall wall;
+    bool markerOnRight;
+};
+constexpr std::array<CellExpectation, 6> kStripCellViews{{
+    {Red, true},      // right face: looks +X, image right is −Y, marker at +Y
+    {Green, false},   // left face: looks −X, image right is +Y
+    {Magenta, true},  // top face: image right is −X, marker at +X
+    {Cyan, true},     // bottom face: image right is −X
+    {Yellow, true},   // back face: image right is −X
+    {Blue, false},    // front face: image right is +X
+}};
+
+// What a strip cell shows: the wall of most of its coloured pixels, and its white pixels on each
+// half (sampled every fourth pixel).
+struct CellLook {
+    Wall wall = Red;
+    long coloured = 0, whiteLeft = 0, whiteRight = 0;
+};
+inline CellLook LookAtCell(const KorvoHost::ImageRgba8& strip, int cell) {
+    CellLook look;
+    double sum[3] = {0, 0, 0};
+    for (int y = 0; y < kFace; y += 4) {
+        for (int x = 0; x < kFace; x += 4) {
+            const std::uint8_t* p = Pixel(strip, cell * kFace + x, y);
+            if (IsWhite(p)) {
+                (x < kFace / 2 ? look.whiteLeft : look.whiteRight)++;
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) sum[c] += p[c];
+            ++look.coloured;
+        }
+    }
+    look.wall = NearestWall(sum[0], sum[1], sum[2]);
+    return look;
+}
+
 // The faces of a camera facing +Y, by face number: view, image right and image up in world space.
 struct FaceFrame {
     double forward[3], right[3], up[3];

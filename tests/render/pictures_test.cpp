@@ -14,21 +14,6 @@ namespace {
 
 const fs::path kSixWalls = fs::path(KORVO_TEST_DATA) / "render" / "six_walls.json";
 
-// What each strip cell must show, for a camera facing +Y: the wall, and on which half of the cell
-// (after the strip's mirroring) its white marker lies.
-struct CellExpectation {
-    Wall wall;
-    bool markerOnRight;
-};
-constexpr std::array<CellExpectation, 6> kCells{{
-    {Red, true},      // right face: looks +X, image right is −Y, marker at +Y
-    {Green, false},   // left face: looks −X, image right is +Y
-    {Magenta, true},  // top face: image right is −X, marker at +X
-    {Cyan, true},     // bottom face: image right is −X
-    {Yellow, true},   // back face: image right is −X
-    {Blue, false},    // front face: image right is +X
-}};
-
 class Pictures : public CubeRun {
   protected:
     KorvoHost::ImageRgba8 Strip(const wchar_t* camera) {
@@ -46,28 +31,16 @@ TEST_F(Pictures, EveryStripCellShowsItsWallMirrored) {
     const KorvoHost::ImageRgba8 strip = Strip(L"Cam_Free");
     ASSERT_EQ(strip.width, 12 * kFace);
     for (int cell = 0; cell < 12; ++cell) {
-        const CellExpectation& expected = kCells[cell % 6];
-        double sum[3] = {0, 0, 0};
-        long coloured = 0, whiteLeft = 0, whiteRight = 0;
-        for (int y = 0; y < kFace; y += 4) {
-            for (int x = 0; x < kFace; x += 4) {
-                const std::uint8_t* p = Pixel(strip, cell * kFace + x, y);
-                if (IsWhite(p)) {
-                    (x < kFace / 2 ? whiteLeft : whiteRight)++;
-                    continue;
-                }
-                for (int c = 0; c < 3; ++c) sum[c] += p[c];
-                ++coloured;
-            }
-        }
-        ASSERT_GT(coloured, 0) << "cell " << cell;
-        const Wall wall = NearestWall(sum[0], sum[1], sum[2]);
+        const CellExpectation& expected = kStripCellViews[cell % 6];
+        const CellLook look = LookAtCell(strip, cell);
+        ASSERT_GT(look.coloured, 0) << "cell " << cell;
+        const Wall wall = look.wall;
         EXPECT_EQ(wall, expected.wall) << "cell " << cell << " shows the " << kWallNames[wall]
                                        << " wall, not the " << kWallNames[expected.wall] << " one";
-        EXPECT_GT(expected.markerOnRight ? whiteRight : whiteLeft, 50)
+        EXPECT_GT(expected.markerOnRight ? look.whiteRight : look.whiteLeft, 50)
             << "cell " << cell << ": the marker is not on the "
             << (expected.markerOnRight ? "right" : "left") << " half";
-        EXPECT_EQ(expected.markerOnRight ? whiteLeft : whiteRight, 0)
+        EXPECT_EQ(expected.markerOnRight ? look.whiteLeft : look.whiteRight, 0)
             << "cell " << cell << ": white on the wrong half";
     }
 }

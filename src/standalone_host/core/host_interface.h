@@ -95,6 +95,8 @@ class HostInterface final : public Interface17 {
     // Why the last render could not be opened or run; empty after a render that worked.
     const std::string& LastRenderError() const { return lastRenderError_; }
 
+    // The node the one-frame render looks through; null for none.
+    INode* RenderCamera() const { return renderCamera_; }
     const std::vector<RollupPage>& RollupPages() const { return rollupPages_; }
     const std::vector<HWND>& RegisteredDialogs() const { return registeredDialogs_; }
     const std::wstring& Prompt() const { return prompt_; }

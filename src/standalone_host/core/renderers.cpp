@@ -6,6 +6,7 @@
 #include "standalone_host/core/host_interface.h"
 #include "standalone_host/core/mental_ray_translator.h"
 #include "standalone_host/core/open_renderer.h"
+#include "standalone_host/core/stereo_cube.h"
 #include "standalone_host/raytracer/ray_tracer.h"
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/scene/scene_objects.h"
@@ -23,16 +24,85 @@ CameraObject* CameraOf(INode* node) {
                                                                : nullptr;
 }
 
+Transform TransformOf(const Matrix3& tm) {
+    return {ToVec3(tm.GetRow(0)), ToVec3(tm.GetRow(1)), ToVec3(tm.GetRow(2)),
+            ToVec3(tm.GetTrans())};
+}
+
+// V-Ray's stereoscopic helper and Arnold's VR camera.
+constexpr Class_ID kVRayStereoHelperClassId{0x778103A1, 0x3B985164};
+constexpr Class_ID kArnoldVRCameraClassId{0x0007DC4F, 0x000400FD};
+constexpr ParamID kHelperEyeDistance = 2;
+// Arnold's VR camera keeps the eyes this far apart, in centimetres.
+constexpr double kArnoldEyeDistanceCm = 6.4;
+
+// The scene's first stereoscopic helper object in tree order, or null.
+Object* StereoHelper(Scene& scene) {
+    for (INode* node : scene.Nodes()) {
+        Object* object = node->GetObjectRef();
+        if (object && object->ClassID() == kVRayStereoHelperClassId) return object;
+    }
+    return nullptr;
+}
+
 // The camera's view as the tracer takes it. An orthographic lens is drawn in perspective.
 PinholeCamera ViewOf(INode* node) {
     const Matrix3 tm = node->GetNodeTM(0);
     PinholeCamera view;
-    view.cameraToWorld = {ToVec3(tm.GetRow(0)), ToVec3(tm.GetRow(1)), ToVec3(tm.GetRow(2)),
-                          ToVec3(tm.GetTrans())};
+    view.cameraToWorld = TransformOf(tm);
     const float fov = CameraOf(node)->GetFOV(0);
     constexpr float kMinFov = 1e-3f, kMaxFov = 3.1f;
     view.horizontalFov = std::isfinite(fov) ? std::fmin(std::fmax(fov, kMinFov), kMaxFov) : HALFPI;
     return view;
+}
+
+// V-Ray with its stereoscopic helper and Arnold draw the stereo cube of the camera node, opened
+// for frames of openWidth × openHeight, in one width × height frame: sets `camera` to its rays.
+// False, with `error` set, when Arnold cannot draw the frame.
+bool StereoCubeCamera(Scene& scene, SceneRenderer* renderer, INode* node, int openWidth,
+                      int openHeight, int width, int height, TracerCamera& camera,
+                      std::string& error) {
+    if (!renderer) return true;
+    StereoCube cube;
+    cube.camera = TransformOf(node->GetNodeTM(0));
+    switch (renderer->Type()) {
+        case RendererType::VRay: {
+            // With the helper, each eye is the frame V-Ray was opened for and the two lie side
+            // by side; a frame of another shape is a plain view.
+            Object* helper = StereoHelper(scene);
+            if (!helper || width != 2 * openWidth || height != openHeight ||
+                !FitsStereoCube(width, height))
+                return true;
+            IParamBlock2* block = helper->GetParamBlock(0);
+            const float distance = block ? block->GetFloat(kHelperEyeDistance) : 0.0f;
+            cube.eyeDistance = std::isfinite(distance) ? distance : 0.0f;
+            cube.layout = StereoCubeLayout::Strip;
+            break;
+        }
+        case RendererType::Arnold: {
+            Object* object = node->GetObjectRef();
+            if (!object || object->ClassID() != kArnoldVRCameraClassId) {
+                error = "Arnold renders only through its VR camera";
+                return false;
+            }
+            if (!FitsStereoCube(width, height)) {
+                error = "the VR camera draws its stereo cube into a frame twelve cells wide";
+                return false;
+            }
+            cube.eyeDistance = static_cast<float>(kArnoldEyeDistanceCm / scene.MasterScale(4));
+            cube.layout = StereoCubeLayout::ArnoldTiles;
+            break;
+        }
+        default:
+            return true;
+    }
+    RayFunction rays = StereoCubeRays(cube, width, height);
+    if (!rays) {
+        error = "the camera has no heading to turn the stereo cube by";
+        return false;
+    }
+    camera = std::move(rays);
+    return true;
 }
 
 }  // namespace
@@ -89,6 +159,11 @@ int HostInterface::CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressC
             camera = RayFunction([shader](float x, float y) { return shader->Sample(x, y); });
         }
     }
+
+    if (!lens && !StereoCubeCamera(*scene_, dynamic_cast<SceneRenderer*>(GetCurrentRenderer(false)),
+                                   open_->camera, open_->width, open_->height, bitmap->Width(),
+                                   bitmap->Height(), camera, lastRenderError_))
+        return 0;
 
     TracerOptions options;
     options.samplesPerAxis = renderSamples_;
