@@ -1,7 +1,8 @@
 // The cube path on the example room: rays per second of the standalone host's ray tracer, the six
 // 1536 × 1536 faces of one camera as the renderer draws them (mono through the camera, stereo
-// through the lens shader), and one camera through the whole cube loop (faces, face files,
-// stitch, move).
+// through the lens shader), and one camera through each back end: the whole cube loop (faces, face
+// files, stitch, move), V-Ray and Arnold (the stereo cube in one frame, written, moved or
+// reordered).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -11,8 +12,10 @@
 #include "host/maxscript.h"
 #include "korvo_plugin.h"
 #include "korvostereo/korvo_stereo_desc.h"
+#include "render/arnold_backend.h"
 #include "render/face_geometry.h"
 #include "render/renderer_events.h"
+#include "render/vray_backend.h"
 #include "shell/cube_loop.h"
 #include "shell/workflow.h"
 #include "standalone_host/core/host_app.h"
@@ -136,35 +139,52 @@ BENCHMARK(BM_SixFacesStereo)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// One camera through the cube loop: renders, PNG face files, stitch, JPEG strip, move.
-void BM_CubeLoopOneCamera(benchmark::State& state) {
-    Room& room = TheRoom();
-    room.app->Core().SetRenderSamples(static_cast<int>(state.range(0)));
-    Korvo::KorvoPlugin& plugin = Korvo::GetKorvoPlugin();
+// Prepares a run of the room's camera as the workflow does, into fresh folders.
+void PrepareRun(Room& room, Korvo::KorvoPlugin& plugin) {
     const fs::path work = room.folder / "host" / "korvo_scratch";
     const fs::path out = room.folder / "out";
+    fs::remove_all(out);
+    fs::create_directories(work);
+    fs::create_directories(out);
+    Korvo::get_cams(plugin);
+    plugin.sceneName = L"room";
+    plugin.workFolder = KorvoHost::FromPath(work);
+    plugin.outputFolder = KorvoHost::FromPath(out);
+    plugin.selectedCameras.SetCount(0);
+    for (Korvo::CameraData* camera : plugin.cameras) {
+        camera->fileName = Korvo::StripFileName(plugin, camera->node);
+        camera->selected = camera->node == room.camera;
+    }
+    plugin.selectedCameras.Append(1, &room.camera);
+}
+
+enum Backend { kCubeLoop, kVRay, kArnold };
+
+// One camera through a back end, at 1 or 2 × 2 samples per pixel.
+void BM_OneCamera(benchmark::State& state) {
+    Room& room = TheRoom();
+    room.app->Core().SetRenderSamples(static_cast<int>(state.range(1)));
+    const auto backend = static_cast<Backend>(state.range(0));
+    KorvoHost::Scene& scene = *room.app->CurrentScene();
+    scene.SetCurrentRenderer(backend == kVRay     ? KorvoHost::kVRayRendererClassId
+                             : backend == kArnold ? KorvoHost::kArnoldRendererClassId
+                                                  : KorvoHost::kScanlineRendererClassId);
+    Korvo::KorvoPlugin& plugin = Korvo::GetKorvoPlugin();
     for (auto _ : state) {
         state.PauseTiming();
-        fs::create_directories(work);
-        fs::create_directories(out);
-        Korvo::get_cams(plugin);
-        plugin.sceneName = L"room";
-        plugin.workFolder = KorvoHost::FromPath(work);
-        plugin.outputFolder = KorvoHost::FromPath(out);
-        for (Korvo::CameraData* camera : plugin.cameras) {
-            camera->fileName = Korvo::StripFileName(plugin, camera->node);
-            camera->selected = camera->node == room.camera;
-        }
+        PrepareRun(room, plugin);
         state.ResumeTiming();
-        if (!Korvo::RenderCubeFaces(plugin, plugin.progress)) state.SkipWithError("the run failed");
-        state.PauseTiming();
-        fs::remove_all(out);
-        state.ResumeTiming();
+        const bool done = backend == kVRay
+                              ? Korvo::RenderVRayPanoramas(plugin, plugin.progress, nullptr)
+                          : backend == kArnold ? Korvo::RenderArnoldPanoramas(plugin)
+                                               : Korvo::RenderCubeFaces(plugin, plugin.progress);
+        if (!done) state.SkipWithError("the run failed");
     }
+    scene.SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
 }
-BENCHMARK(BM_CubeLoopOneCamera)
-    ->Arg(1)
-    ->Arg(2)
+BENCHMARK(BM_OneCamera)
+    ->ArgNames({"backend", "samples"})
+    ->ArgsProduct({{kCubeLoop, kVRay, kArnold}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

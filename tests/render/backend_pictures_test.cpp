@@ -75,15 +75,15 @@ struct Difference {
     double mean = 0;
     int largest = 0;
 };
-Difference CompareMiddles(const KorvoHost::ImageRgba8& a, int cellA,
-                          const KorvoHost::ImageRgba8& b, int cellB, int half) {
+Difference CompareMiddles(const KorvoHost::ImageRgba8& a, int cellA, const KorvoHost::ImageRgba8& b,
+                          int cellB, int half) {
     Difference d;
     long count = 0;
     for (int y = kFace / 2 - half; y < kFace / 2 + half; y += 2)
         for (int x = kFace / 2 - half; x < kFace / 2 + half; x += 2)
             for (int c = 0; c < 3; ++c) {
-                const int diff = std::abs(Pixel(a, cellA * kFace + x, y)[c] -
-                                          Pixel(b, cellB * kFace + x, y)[c]);
+                const int diff =
+                    std::abs(Pixel(a, cellA * kFace + x, y)[c] - Pixel(b, cellB * kFace + x, y)[c]);
                 d.mean += diff;
                 d.largest = std::max(d.largest, diff);
                 ++count;

@@ -17,6 +17,7 @@
 #include "standalone_host/core/scripting.h"
 #include "standalone_host/image_files/image_files.h"
 #include "standalone_host/scene/scene_objects.h"
+#include "standalone_host/windows/front_end.h"
 
 namespace KorvoTest {
 namespace {
@@ -201,6 +202,22 @@ TEST_F(Backends, CancelledSecondCameraLeavesTheFirstPanoramaAndRendersNoMore) {
     EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorVRayRender);
     EXPECT_FALSE(Korvo::CurrentError().useContactDialog);
     EXPECT_EQ(KorvoHost::LiveBitmapCount(), 0);
+}
+
+TEST_F(Backends, VRayCameraListEmptiedDuringTheRunDoesNotDisturbIt) {
+    // Another request handled while the render lets window messages through empties the list.
+    class Clearer final : public KorvoHost::FrontEnd {
+      public:
+        Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
+        void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
+    } clearer;
+    OpenSceneText(TwoCameras(R"("vray")"));
+    Prepare({L"Cam01", L"Cam02"});
+    KorvoHost::SetFrontEnd(&clearer);
+    EXPECT_TRUE(RunVRay());
+    KorvoHost::SetFrontEnd(nullptr);
+    EXPECT_EQ(plugin().cameras.Count(), 0);
+    EXPECT_EQ(OutputFiles(), (std::vector<fs::path>{"room_Cam01.jpg", "room_Cam02.jpg"}));
 }
 
 TEST_F(Backends, VRayThatCannotBeOpenedFailsBeforeAnyFile) {

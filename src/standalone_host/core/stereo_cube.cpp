@@ -48,9 +48,7 @@ bool Level(const Transform& camera, Vec3& forward, Vec3& right) {
 
 }  // namespace
 
-bool FitsStereoCube(int width, int height) {
-    return height > 0 && width == kCells * height;
-}
+bool FitsStereoCube(int width, int height) { return height > 0 && width == kCells * height; }
 
 float StereoShiftAt(float elevationDegrees) {
     const float e = std::fabs(elevationDegrees);
@@ -93,10 +91,9 @@ RayFunction StereoCubeRays(const StereoCube& cube, int width, int height) {
         if (halfEye != 0.0f && h > 1e-5f * Length(direction)) {
             // Up to 30° from the horizon (|z| at most half the length) the shift is whole.
             const float z = std::fabs(direction.z);
-            const float share =
-                z * z <= 0.25f * Dot(direction, direction)
-                    ? 1.0f
-                    : StereoShiftAt(std::atan2(z, h) * (180.0f / 3.14159265f));
+            const float share = z * z <= 0.25f * Dot(direction, direction)
+                                    ? 1.0f
+                                    : StereoShiftAt(std::atan2(z, h) * (180.0f / 3.14159265f));
             const Vec3 side = Cross(kUp, horizontal * (1.0f / h));  // towards the viewer's left
             eye = eye + side * ((leftEye ? 1.0f : -1.0f) * halfEye * share);
         }
