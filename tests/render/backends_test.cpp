@@ -17,7 +17,6 @@
 #include "standalone_host/core/scripting.h"
 #include "standalone_host/image_files/image_files.h"
 #include "standalone_host/scene/scene_objects.h"
-#include "standalone_host/windows/front_end.h"
 
 namespace KorvoTest {
 namespace {
@@ -205,12 +204,7 @@ TEST_F(Backends, CancelledSecondCameraLeavesTheFirstPanoramaAndRendersNoMore) {
 }
 
 TEST_F(Backends, VRayCameraListEmptiedDuringTheRunDoesNotDisturbIt) {
-    // Another request handled while the render lets window messages through empties the list.
-    class Clearer final : public KorvoHost::FrontEnd {
-      public:
-        Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
-        void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
-    } clearer;
+    CameraListClearer clearer;
     OpenSceneText(TwoCameras(R"("vray")"));
     Prepare({L"Cam01", L"Cam02"});
     KorvoHost::SetFrontEnd(&clearer);

@@ -368,12 +368,7 @@ TEST_F(CubeLoop, PickedCamerasOfTheSameNameKeepTheirOwnFaces) {
 }
 
 TEST_F(CubeLoop, CameraListEmptiedDuringTheRunDoesNotDisturbIt) {
-    // Another request handled while the run lets window messages through empties the list.
-    class Clearer final : public KorvoHost::FrontEnd {
-      public:
-        Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
-        void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
-    } clearer;
+    CameraListClearer clearer;
     OpenScene(kSixWalls);
     Prepare({L"Cam_Free"});
     KorvoHost::SetFrontEnd(&clearer);

@@ -16,6 +16,7 @@
 #include "standalone_host/core/host_app.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
+#include "standalone_host/windows/front_end.h"
 #include "support/log.h"
 #include "support/module_handle.h"
 #include "test_support/temp_dir.h"
@@ -23,6 +24,14 @@
 namespace KorvoTest {
 
 namespace fs = std::filesystem;
+
+// Stands for another request handled while a run lets window messages through: it empties the
+// camera list.
+class CameraListClearer final : public KorvoHost::FrontEnd {
+  public:
+    Answer AnswerModal(HWND) override { return Answer::NoAnswer; }
+    void PollInput() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
+};
 
 class CubeRun : public ::testing::Test {
   protected:
