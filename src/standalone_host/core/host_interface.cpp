@@ -11,6 +11,7 @@
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/script/script_parser.h"
+#include "standalone_host/windows/front_end.h"
 #include "standalone_host/windows/window_manager.h"
 
 namespace KorvoHost {
@@ -146,7 +147,10 @@ int HostInterface::UnRegisterDlgWnd(HWND dialog) {
     return TRUE;
 }
 
-void HostInterface::ReplacePrompt(const MCHAR* text) { prompt_ = text ? text : L""; }
+void HostInterface::ReplacePrompt(const MCHAR* text) {
+    prompt_ = text ? text : L"";
+    CurrentFrontEnd().PromptChanged(prompt_);
+}
 
 }  // namespace KorvoHost
 

@@ -11,6 +11,7 @@
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/scene/scene_objects.h"
 #include "standalone_host/scene/tracer_input.h"
+#include "standalone_host/windows/front_end.h"
 
 namespace KorvoHost {
 
@@ -174,8 +175,10 @@ int HostInterface::CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressC
         if (shader && shader->Failed()) return false;
         return !prog || prog->Progress(done, total) != RENDPROG_ABORT;
     };
-    if (prog) prog->SetTitle(L"Rendering");
     const int width = bitmap->Width(), height = bitmap->Height();
+    const MCHAR* cameraName = open_->camera->GetName();
+    CurrentFrontEnd().RenderStarted(cameraName ? cameraName : L"", width, height);
+    if (prog) prog->SetTitle(L"Rendering");
     const bool done =
         bitmap->Type() == BMM_FLOAT_RGBA_32
             ? open_->tracer->Render(camera, width, height, bitmap->RgbaFloat(), options, progress)
