@@ -68,6 +68,39 @@ void CoUninitialize();
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                         LPCWSTR directory, int showCommand);
 
+// The shell's folder browser. An item list names a folder of the shell's name space; the caller
+// frees the one SHBrowseForFolderW answers with CoTaskMemFree.
+struct ITEMIDLIST;
+using PIDLIST_ABSOLUTE = ITEMIDLIST*;
+using PCIDLIST_ABSOLUTE = const ITEMIDLIST*;
+using BFFCALLBACK = int (*)(HWND browser, UINT message, LPARAM lParam, LPARAM data);
+constexpr UINT BIF_RETURNONLYFSDIRS = 0x0001;
+constexpr UINT BIF_EDITBOX = 0x0010;
+constexpr UINT BIF_VALIDATE = 0x0020;
+constexpr UINT BIF_NEWDIALOGSTYLE = 0x0040;
+// Notifications to the callback: the browser is ready; a typed name is not an existing folder
+// (lParam: the name; answer nonzero to keep the browser open).
+constexpr UINT BFFM_INITIALIZED = 1;
+constexpr UINT BFFM_VALIDATEFAILEDW = 4;
+// Selects a folder in the browser (wParam TRUE: lParam is its path).
+constexpr UINT BFFM_SETSELECTIONW = 0x0400 + 103;
+struct BROWSEINFOW {
+    HWND hwndOwner;
+    PCIDLIST_ABSOLUTE pidlRoot;
+    LPWSTR pszDisplayName;  // at least MAX_PATH characters, or null
+    LPCWSTR lpszTitle;
+    UINT ulFlags;
+    BFFCALLBACK lpfn;
+    LPARAM lParam;  // handed to the callback
+    int iImage;
+};
+constexpr int MAX_PATH = 260;
+// Runs the browser; answers the chosen folder, or null when the user cancelled.
+PIDLIST_ABSOLUTE SHBrowseForFolderW(BROWSEINFOW* info);
+// Copies the folder's file-system path into path (MAX_PATH characters).
+BOOL SHGetPathFromIDListW(PCIDLIST_ABSOLUTE item, LPWSTR path);
+void CoTaskMemFree(void* memory);
+
 // ---- Files ------------------------------------------------------------------------------------
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;

@@ -236,6 +236,28 @@ struct NMLISTVIEW {
     LPARAM lParam;
 };
 
+// Custom drawing: a control asks its owner before it paints (NM_CUSTOMDRAW); the owner may set
+// the colours of the device context and answer how the control goes on.
+struct HDC__;
+using HDC = HDC__*;
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct NMCUSTOMDRAW {
+    NMHDR hdr;
+    DWORD dwDrawStage;
+    HDC hdc;
+    RECT rc;
+    UINT_PTR dwItemSpec;
+    UINT uItemState;
+    LPARAM lItemlParam;
+};
+constexpr DWORD CDDS_PREPAINT = 0x1;
+constexpr LRESULT CDRF_DODEFAULT = 0x0;
+constexpr LRESULT CDRF_NEWFONT = 0x2;
+// Sets the text colour of the device context; answers the previous one.
+COLORREF SetTextColor(HDC dc, COLORREF colour);
+
 // Link control.
 constexpr UINT NM_FIRST = 0;
 constexpr UINT NM_CLICK = NM_FIRST - 2;

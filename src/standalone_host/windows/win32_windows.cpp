@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "standalone_host/windows/front_end.h"
+#include "standalone_host/windows/shell_open.h"
 #include "standalone_host/windows/window_manager.h"
 
 using KorvoHost::FromHandle;
@@ -211,6 +212,15 @@ LRESULT DispatchMessageW(const MSG* msg) {
 
 BOOL IsDialogMessageW(HWND, MSG*) { return FALSE; }
 
+COLORREF SetTextColor(HDC dc, COLORREF colour) {
+    Window* control = Live(reinterpret_cast<HWND>(dc));
+    if (!control) return 0xFFFFFFFF;  // CLR_INVALID
+    const COLORREF old = control->textColour;
+    control->textColour = colour;
+    if (old != colour) WindowManager::Instance().Changed(*control);
+    return old;
+}
+
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
     return init && init->dwSize == sizeof(INITCOMMONCONTROLSEX);
 }
@@ -218,6 +228,6 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
 HINSTANCE ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, int) {
     // Values above 32 mean success.
     constexpr std::uintptr_t kSuccess = 42;
-    KorvoHost::CurrentFrontEnd().Open(verb ? verb : L"open", file ? file : L"");
+    KorvoHost::CurrentFrontEnd().Open(verb ? verb : L"", KorvoHost::ShellTarget(file ? file : L""));
     return reinterpret_cast<HINSTANCE>(kSuccess);
 }

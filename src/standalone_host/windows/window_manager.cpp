@@ -115,8 +115,18 @@ HWND WindowManager::CreateDialogWindow(HINSTANCE module, LPCWSTR templateName, H
     Send(handle, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), param);
     // The dialog may have destroyed itself while initialising.
     if (!FromHandle(handle)) return nullptr;
+    PaintCustomDrawn(handle);
+    if (!FromHandle(handle)) return nullptr;
     if (FromHandle(handle)->visible) CurrentFrontEnd().WindowShown(handle);
     return handle;
+}
+
+HWND WindowManager::CreateFolderBrowser(HWND owner, std::wstring_view title) {
+    Window& browser = Make(WindowKind::FolderBrowser);
+    browser.text = title;
+    browser.parent = FromHandle(owner);
+    browser.visible = true;
+    return browser.handle();
 }
 
 INT_PTR WindowManager::RunModal(HWND handle) {
@@ -175,6 +185,24 @@ LRESULT WindowManager::Send(HWND handle, UINT message, WPARAM wParam, LPARAM lPa
     // What the default dialog procedure does with the messages a dialog leaves unhandled.
     if (message == WM_CLOSE) Send(handle, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     return 0;
+}
+
+void WindowManager::PaintCustomDrawn(HWND dialog) {
+    Window* window = FromHandle(dialog);
+    if (!window) return;
+    std::vector<HWND> links;
+    for (Window* child : window->children)
+        if (child->kind == WindowKind::Link) links.push_back(child->handle());
+    // A link asks its owner before it paints; its device context here is the link itself.
+    for (const HWND link : links) {
+        Window* control = FromHandle(link);
+        if (!control || !FromHandle(dialog)) return;
+        NMCUSTOMDRAW draw{};
+        draw.hdr = {link, static_cast<UINT_PTR>(control->id), NM_CUSTOMDRAW};
+        draw.dwDrawStage = CDDS_PREPAINT;
+        draw.hdc = reinterpret_cast<HDC>(link);
+        Send(dialog, WM_NOTIFY, static_cast<WPARAM>(control->id), reinterpret_cast<LPARAM>(&draw));
+    }
 }
 
 void WindowManager::Changed(Window& window) { CurrentFrontEnd().WindowChanged(window.handle()); }
@@ -282,6 +310,11 @@ LRESULT WindowManager::ControlMessage(Window& control, UINT message, WPARAM wPar
         case LVM_SETTEXTBKCOLOR:
             control.textBackColour = static_cast<COLORREF>(lParam);
             return TRUE;
+        case BFFM_SETSELECTIONW:
+            // Only paths are supported, not item lists.
+            if (!wParam) return 0;
+            control.selection = lParam ? reinterpret_cast<const wchar_t*>(lParam) : L"";
+            return 0;
         case LM_SETITEM: {
             const auto* item = reinterpret_cast<const LITEM*>(lParam);
             if (!item || !(item->mask & LIF_URL)) return FALSE;

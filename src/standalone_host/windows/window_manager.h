@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -23,7 +24,8 @@ enum class WindowKind {
     CheckBox,
     ListView,
     ProgressBar,
-    Link
+    Link,
+    FolderBrowser
 };
 
 struct ListViewItem {
@@ -66,6 +68,8 @@ struct Window {
     COLORREF backColour = 0, textColour = 0, textBackColour = 0;
     // Links.
     std::wstring url;
+    // Folder browsers: the folder shown selected.
+    std::wstring selection;
 
     HWND handle() { return reinterpret_cast<HWND>(this); }
 };
@@ -85,6 +89,8 @@ class WindowManager {
     HWND CreateDialogWindow(HINSTANCE module, LPCWSTR templateName, HWND parent, DLGPROC proc,
                             LPARAM param, bool modal, WindowKind kind = WindowKind::Dialog);
     INT_PTR RunModal(HWND dialog);
+    // The window of a folder browser while it runs (destroyed with Destroy).
+    HWND CreateFolderBrowser(HWND owner, std::wstring_view title);
     void Destroy(HWND window);
     LRESULT Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -104,6 +110,8 @@ class WindowManager {
     Window& Make(WindowKind kind);
     LRESULT ControlMessage(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
     void SetItemState(Window& list, int index, UINT state, UINT mask);
+    // Sends NM_CUSTOMDRAW for the dialog's links, as painting them would.
+    void PaintCustomDrawn(HWND dialog);
 
     std::unordered_map<Window*, std::unique_ptr<Window>> windows_;
     std::vector<Window*> topLevel_;
