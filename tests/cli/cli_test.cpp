@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "cli/korvo_command.h"
+#include "standalone_host/image_files/image_files.h"
+#include "test_support/file_contents.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -90,6 +93,143 @@ TEST_F(Cli, HelpAndUsage) {
     EXPECT_EQ(r.exitCode, 2) << r.output;
     r = Korvo("frobnicate");
     EXPECT_EQ(r.exitCode, 2) << r.output;
+}
+
+// ---- korvo generate ----------------------------------------------------------------------
+
+std::string Example(const char* name) { return Quote(std::string(KORVO_EXAMPLES) + "/" + name); }
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(Cli, GenerateWithoutAnswersStopsBeforeAnythingIsWritten) {
+    struct Case {
+        std::string options;
+        const char* names;
+    };
+    const std::string out = Quote((temp_.path() / "out").string());
+    const Case cases[] = {
+        {"-o " + out + " --all-cameras", "--save or --no-save"},
+        {"--no-save --all-cameras", "-o DIR"},
+        {"--save -o " + out, "--camera NAME"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Korvo(Options() + " generate " + Example("room.json") + " " + c.options);
+        EXPECT_EQ(r.exitCode, 2) << c.options << ": " << r.output;
+        EXPECT_TRUE(Contains(r.output, c.names)) << c.options << ": " << r.output;
+        EXPECT_FALSE(fs::exists(temp_.path() / "out")) << c.options;
+        EXPECT_FALSE(fs::exists(temp_.path() / "host" / "korvo_scratch")) << c.options;
+    }
+}
+
+TEST_F(Cli, GenerateNamesTheScenesCamerasForAnUnknownOne) {
+    const Result r = Korvo(Options() + " generate " + Example("room.json") +
+                           " --no-save -o out --camera Cam_Free --camera Cam_Nope");
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+    EXPECT_TRUE(Contains(r.output, "no camera Cam_Nope; its cameras: Cam_Free, Cam_Target"))
+        << r.output;
+}
+
+TEST_F(Cli, GenerateRefusalsExitOneWithTheMessageAndItsCode) {
+    Result r = Korvo(Options() + " generate " + Scene("empty.json", R"({"nodes": []})") +
+                     " --no-save -o " + Quote((temp_.path() / "out").string()));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(Contains(r.output,
+                         "korvo: This drawing doesn't have any cameras. You need at least one "
+                         "camera to start rendering. (2)"))
+        << r.output;
+    r = Korvo(Options() + " generate " + Example("room.json") +
+              " --renderer vray_rt --no-save --all-cameras -o " +
+              Quote((temp_.path() / "out").string()));
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_TRUE(Contains(r.output, "VRay RT is not supported.")) << r.output;
+    EXPECT_TRUE(Contains(r.output, "(3)")) << r.output;
+    r = Korvo(Options() + " generate " + Example("room.json") + " --renderer povray");
+    EXPECT_EQ(r.exitCode, 2) << r.output;
+}
+
+// Whole panoramas of the example scenes, decoded.
+class CliSlow : public Cli {
+  protected:
+    struct Mean {
+        double r = 0, g = 0, b = 0;
+    };
+    // The mean colour of a 1536 × 1536 cell of the strip.
+    static Mean CellMean(const KorvoHost::ImageRgba8& image, int cell) {
+        Mean m;
+        long n = 0;
+        for (int y = 0; y < 1536; y += 8)
+            for (int x = cell * 1536; x < (cell + 1) * 1536; x += 8) {
+                const std::uint8_t* p =
+                    &image.pixels[(static_cast<size_t>(y) * image.width + x) * 4];
+                m.r += p[0], m.g += p[1], m.b += p[2], ++n;
+            }
+        m.r /= n, m.g /= n, m.b /= n;
+        return m;
+    }
+    static void ExpectMonoEyes(const KorvoHost::ImageRgba8& strip) {
+        for (int cell = 0; cell < 6; ++cell) {
+            const Mean left = CellMean(strip, cell), right = CellMean(strip, cell + 6);
+            EXPECT_NEAR(left.r, right.r, 1.0) << "cell " << cell << " differs between the eyes";
+            EXPECT_NEAR(left.b, right.b, 1.0) << "cell " << cell << " differs between the eyes";
+        }
+    }
+};
+
+// The strip's cells, mirrored faces in this order.
+constexpr int kRightCell = 0, kLeftCell = 1, kTopCell = 2, kBottomCell = 3;
+
+TEST_F(CliSlow, GenerateRoomShowsItsWallsAndNumbersASecondRun) {
+    const fs::path out = temp_.path() / "renders";
+    const std::string command = Options() + " generate " + Example("room.json") +
+                                " --no-save --camera Cam_Free -o " + Quote(out.string());
+    const Result r = Korvo(command);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const fs::path panorama = out / "room_Cam_Free.jpg";
+    EXPECT_TRUE(Contains(r.output, panorama.string() + "\n")) << r.output;
+    EXPECT_TRUE(Contains(r.output, "Log: " + (out / "korvo_log.txt").string())) << r.output;
+
+    KorvoHost::ImageRgba8 strip;
+    ASSERT_TRUE(KorvoHost::ReadJpeg(panorama, strip));
+    ASSERT_EQ(strip.width, 12 * 1536);
+    ASSERT_EQ(strip.height, 1536);
+    ExpectMonoEyes(strip);
+    const Mean top = CellMean(strip, kTopCell), bottom = CellMean(strip, kBottomCell),
+               left = CellMean(strip, kLeftCell);
+    // The ceiling above is pale and grey, the wooden floor below brown, the west wall on the left
+    // terracotta.
+    EXPECT_GT(top.r + top.g + top.b, bottom.r + bottom.g + bottom.b + 150);
+    EXPECT_LT(top.r - top.b, 40);
+    EXPECT_GT(bottom.r, bottom.g);
+    EXPECT_GT(bottom.g, bottom.b);
+    EXPECT_GT(left.r - left.b, 40);
+
+    // A second run into the same folder keeps the first panorama as it was.
+    const std::string first = KorvoTest::ReadFile(panorama);
+    const Result again = Korvo(command);
+    ASSERT_EQ(again.exitCode, 0) << again.output;
+    const fs::path numbered = out / "room_Cam_Free (1).jpg";
+    EXPECT_TRUE(Contains(again.output, numbered.string())) << again.output;
+    EXPECT_FALSE(Contains(again.output, panorama.string() + "\n")) << again.output;
+    EXPECT_TRUE(fs::exists(numbered));
+    EXPECT_EQ(KorvoTest::ReadFile(panorama), first) << "the first panorama changed";
+    EXPECT_FALSE(fs::exists(temp_.path() / "host" / "korvo_scratch"));
+}
+
+TEST_F(CliSlow, GenerateCourtyardShowsSkyAboveAndGroundBelow) {
+    const fs::path out = temp_.path() / "renders";
+    const Result r = Korvo(Options() + " generate " + Example("courtyard.json") +
+                           " --no-save --camera Cam_Target -o " + Quote(out.string()));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    KorvoHost::ImageRgba8 strip;
+    ASSERT_TRUE(KorvoHost::ReadJpeg(out / "courtyard_Cam_Target.jpg", strip));
+    ASSERT_EQ(strip.width, 12 * 1536);
+    ExpectMonoEyes(strip);
+    const Mean top = CellMean(strip, kTopCell), bottom = CellMean(strip, kBottomCell);
+    EXPECT_GT(top.b, top.r + 40) << "the sky is blue";
+    EXPECT_LT(bottom.b, bottom.r + 10) << "the ground is not";
+    (void)kRightCell;
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ inline std::string Quote(const std::string& s) {
 
 inline CommandResult Korvo(const std::string& arguments) {
     CommandResult result;
-    const std::string command = Quote(KORVO_COMMAND) + " " + arguments + " 2>&1";
+    // Never a terminal on stdin: a missing answer must not wait for a person.
+    const std::string command = Quote(KORVO_COMMAND) + " " + arguments + " </dev/null 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return result;
     std::array<char, 4096> buffer;

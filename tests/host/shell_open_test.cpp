@@ -1,4 +1,6 @@
 // The shell-open service: what a link names, and the address handed to the desktop.
+#include "standalone_host/windows/shell_open.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 #include "host/win32_platform.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/windows/front_end.h"
-#include "standalone_host/windows/shell_open.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -36,7 +37,8 @@ TEST(ShellOpen, FileLinksNameTheFolderWhateverCharactersItHolds) {
 }
 
 TEST(ShellOpen, DesktopAddressesEscapeEverythingButThePath) {
-    EXPECT_EQ(KorvoHost::FileUri(L"/tmp/take #1/100% a b"), "file:///tmp/take%20%231/100%25%20a%20b");
+    EXPECT_EQ(KorvoHost::FileUri(L"/tmp/take #1/100% a b"),
+              "file:///tmp/take%20%231/100%25%20a%20b");
     EXPECT_EQ(KorvoHost::FileUri(L"/r/caf\u00e9?"), "file:///r/caf%C3%A9%3F");
 }
 

@@ -14,6 +14,7 @@
 #include "standalone_host/core/host_app.h"
 #include "standalone_host/core/scripting.h"
 #include "standalone_host/platform/utf8.h"
+#include "standalone_host/scene/scene.h"
 #include "support/log.h"
 #include "support/module_handle.h"
 #include "test_support/temp_dir.h"
@@ -180,6 +181,26 @@ TEST_F(Cameras, CleanupClosesTheLogOnlyWithTheWorkingFolder) {
     EXPECT_EQ(text.find("after the cleanup"), std::string::npos);
     EXPECT_NE(text.find("still open"), std::string::npos);
     Korvo::CloseLog();
+}
+
+TEST_F(Cameras, ValidationChecksTheListAsItStandsAndMaySpareTheErrorStatus) {
+    const fs::path file = temp_.path() / "scene.json";
+    std::ofstream(file) << R"({"renderer": "vray_rt", "nodes": [{"name": "A", "camera": {}}]})";
+    std::string error;
+    ASSERT_TRUE(app_->OpenScene(file, &error)) << error;
+    Korvo::KorvoPlugin& plugin = Korvo::GetKorvoPlugin();
+    Korvo::SetError(0, false);
+    // No scan: the list is empty until get_cams runs.
+    EXPECT_FALSE(Korvo::validate_worfklow(plugin, true));
+    EXPECT_EQ(Korvo::CurrentError().code, 0);
+    EXPECT_FALSE(Korvo::validate_worfklow(plugin, false));
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorNoCameras);
+    Korvo::get_cams(plugin);
+    EXPECT_FALSE(Korvo::validate_worfklow(plugin, false));
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorVRayRT);
+    EXPECT_EQ(plugin.cameras.Count(), 1) << "a refused renderer keeps the list";
+    app_->CurrentScene()->SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
+    EXPECT_TRUE(Korvo::validate_worfklow(plugin, false));
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ constexpr int IDS_CONTACT_ERROR = 65;
 constexpr int IDS_VRAY_ERROR = 66;
 constexpr int IDS_LEFT_EYE = 67;
 constexpr int IDS_STEREO_CLASS_NAME = 68;
+constexpr int IDS_RUN_IN_PROGRESS = 69;
 constexpr int IDS_ARNOLD_READ_FAILED = 70;
 constexpr int IDS_ARNOLD_WRITE_FAILED = 71;
 constexpr int IDS_ARNOLD_PATH_UNUSABLE = 72;

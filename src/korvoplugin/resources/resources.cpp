@@ -70,6 +70,7 @@ constexpr StringResource kStrings[] = {
     {IDS_VRAY_ERROR, L"An error occurred with Vray. (8)"},
     {IDS_LEFT_EYE, L"Left Eye"},
     {IDS_STEREO_CLASS_NAME, L"Korvo Stereo"},
+    {IDS_RUN_IN_PROGRESS, L"A render is already in progress: the new request was refused"},
     {IDS_ARNOLD_READ_FAILED, L"Failed to read back the rendered panorama %s"},
     {IDS_ARNOLD_WRITE_FAILED, L"Failed to write the reordered panorama %s"},
     {IDS_ARNOLD_PATH_UNUSABLE, L"Path cannot be handed to the image library: %s"},

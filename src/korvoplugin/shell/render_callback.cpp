@@ -22,6 +22,24 @@ int RenderCallback::Progress(int, int) {
     return cancelled ? RENDPROG_ABORT : RENDPROG_CONTINUE;
 }
 
+void RenderCallback::ProgressStart() {
+    cancelled = false;
+    if (dialog) BringWindowToTop(dialog);
+    if (bar) {
+        const auto style = static_cast<DWORD>(GetWindowLongPtrW(bar, GWL_STYLE));
+        SetWindowLongPtrW(bar, GWL_STYLE, static_cast<LONG_PTR>(style & ~PBS_MARQUEE));
+    }
+    // The host's render mode is not switched here: the standalone host has no such component,
+    // so modeInterface stays null and savedMode untouched.
+}
+
+void RenderCallback::ProgressEnd() {
+    // Destroying the window clears dialog and bar (its destruction step).
+    if (dialog) DestroyWindow(dialog);
+    dialog = nullptr;
+    bar = nullptr;
+}
+
 void RenderCallback::SetPercent(double value) {
     if (bar) SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<unsigned>(value)), 0);
     ProcessPendingMessages();

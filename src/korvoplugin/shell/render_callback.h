@@ -26,6 +26,12 @@ class RenderCallback : public RendProgressCallback {
     // Mode 1 makes the bar indeterminate (a running marquee), mode 0 a plain bar.
     void SetMarquee(int mode);
 
+    // Before a run: clears the cancel flag, brings the progress window to the top and makes its
+    // bar a plain one.
+    void ProgressStart();
+    // After a run: closes the progress window.
+    void ProgressEnd();
+
     HWND dialog = nullptr;   // the progress window
     HWND bar = nullptr;      // its progress bar
     bool cancelled = false;  // the user pressed Cancel in this run

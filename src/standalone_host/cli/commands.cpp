@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/interface.h"
+#include "standalone_host/cli/generate_command.h"
 #include "standalone_host/cli/scene_summary.h"
 #include "standalone_host/cli/script_command.h"
 #include "standalone_host/core/host_app.h"
@@ -85,6 +86,8 @@ int Run(int argc, char** argv) {
     cli.footer(
         "Examples:\n"
         "  korvo info examples/room.json       what the scene holds and which renderer it uses\n"
+        "  korvo generate examples/room.json -o out --all-cameras --no-save\n"
+        "                                      one panorama per camera of the room, in out/\n"
         "\nRun 'korvo COMMAND --help' for the options of a command.\n");
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
@@ -106,6 +109,43 @@ int Run(int argc, char** argv) {
     info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
     const SubcommandRunner runScript = AddScriptCommand(cli);
 
+    GenerateOptions generate;
+    CLI::App* generateCommand = cli.add_subcommand(
+        "generate",
+        "Press Generate on the plug-in's panel: one panorama per picked camera, written into the "
+        "output folder with the run's log. Answers not given as options are asked on the "
+        "terminal; without a terminal they are an error.");
+    generateCommand->add_option("SCENE", generate.scene, "Scene file (.json)")
+        ->required()
+        ->option_text("SCENE");
+    generateCommand
+        ->add_option("-o,--output", generate.output,
+                     "Output folder (the folder browser's answer; made when missing)")
+        ->option_text("DIR");
+    CLI::Option* cameraOption =
+        generateCommand
+            ->add_option("--camera", generate.cameras,
+                         "A camera to render (repeatable; the camera dialog's check boxes)")
+            ->option_text("NAME")
+            ->expected(1)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    generateCommand->add_flag("--all-cameras", generate.allCameras, "Render every camera")
+        ->excludes(cameraOption);
+    bool save = false, noSave = false;
+    CLI::Option* saveFlag = generateCommand->add_flag(
+        "--save", save, "Save the scene file first (the save prompt's Save)");
+    CLI::Option* noSaveFlag = generateCommand->add_flag(
+        "--no-save", noSave, "Go on without saving (the save prompt's Continue without saving)");
+    saveFlag->excludes(noSaveFlag);
+    std::string rendererList;
+    for (const std::string& name : RendererNames())
+        rendererList += (rendererList.empty() ? "" : "|") + name;
+    generateCommand
+        ->add_option("--renderer", generate.renderer,
+                     "Make this renderer current first (default: the scene's)")
+        ->option_text(rendererList)
+        ->check(CLI::IsMember(RendererNames()));
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -114,6 +154,11 @@ int Run(int argc, char** argv) {
     }
     if (info->parsed()) return Info(global, sceneFile);
     if (auto code = runScript(HostOptionsFrom(global))) return *code;
+    if (generateCommand->parsed()) {
+        if (save) generate.save = true;
+        if (noSave) generate.save = false;
+        return Generate(HostOptionsFrom(global), generate);
+    }
     return kExitUsage;
 }
 

@@ -44,7 +44,7 @@ class ScriptedFrontEnd : public FrontEnd {
 
     // The record.
     struct Shown {
-        int dialogId;         // template id, 0 for windows without one
+        int dialogId;  // template id, 0 for windows without one
         bool modal;
         std::wstring caption;
         std::vector<std::wstring> texts;  // the texts of its static controls, in template order
