@@ -72,14 +72,6 @@ class Backends : public CubeRun {
         return nodes;
     }
 
-    std::vector<fs::path> OutputFiles() {
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(outputFolder_))
-            if (entry.path().extension() == ".jpg") files.push_back(entry.path().filename());
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-
     bool RunVRay(Korvo::RenderCallback& progress, Korvo::CubeLoop loop = nullptr) {
         return Korvo::RenderVRayPanoramas(plugin(), progress, loop);
     }

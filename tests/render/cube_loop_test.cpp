@@ -73,14 +73,6 @@ class CubeLoop : public CubeRun {
         DestroyWindow(dialog_);
     }
 
-    std::vector<fs::path> OutputFiles() {
-        std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(outputFolder_))
-            if (entry.path().extension() == ".jpg") files.push_back(entry.path().filename());
-        std::sort(files.begin(), files.end());
-        return files;
-    }
-
     HWND dialog_ = nullptr;
     std::unique_ptr<ProgressWatcher> watcher_;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include "support/log.h"
 #include "support/module_handle.h"
 #include "test_support/temp_dir.h"
+#include "test_support/test_host.h"
 
 namespace KorvoTest {
 
@@ -38,10 +40,7 @@ class CubeRun : public ::testing::Test {
     CubeRun() {
         // The plug-in's code is linked into this program; its resources are found through it.
         Korvo::SetPluginInstance(GetModuleHandleW(nullptr));
-        KorvoHost::HostOptions options;
-        options.tempDirectory = temp_.path() / "host";
-        options.registryFile = temp_.path() / "no-registry.json";
-        app_ = std::make_unique<KorvoHost::HostApp>(options);
+        app_ = std::make_unique<KorvoHost::HostApp>(KorvoTest::PrivateHostOptions(temp_.path()));
         app_->Core().SetRenderSamples(1);
         // The plug-in's classes, as its library would offer them to scripts.
         app_->Core().AddClass(Korvo::GetKorvoStereoDesc());
@@ -103,6 +102,15 @@ class CubeRun : public ::testing::Test {
     }
 
     INode* Node(const wchar_t* name) { return app_->Core().GetINodeByName(name); }
+
+    // The names of the panoramas in the output folder, sorted.
+    std::vector<fs::path> OutputFiles() {
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(outputFolder_))
+            if (entry.path().extension() == ".jpg") files.push_back(entry.path().filename());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
 
     TempDir temp_;
     std::unique_ptr<KorvoHost::HostApp> app_;

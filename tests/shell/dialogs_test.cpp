@@ -11,6 +11,7 @@
 #include "standalone_host/windows/window_manager.h"
 #include "support/module_handle.h"
 #include "test_support/temp_dir.h"
+#include "test_support/test_host.h"
 
 namespace {
 
@@ -21,10 +22,7 @@ class ErrorDialogs : public ::testing::Test {
     ErrorDialogs() {
         // The plug-in's code is linked into this program; its resources are found through it.
         Korvo::SetPluginInstance(GetModuleHandleW(nullptr));
-        KorvoHost::HostOptions options;
-        options.tempDirectory = temp_.path() / "host";
-        options.registryFile = temp_.path() / "no-registry.json";
-        app_ = std::make_unique<KorvoHost::HostApp>(options);
+        app_ = std::make_unique<KorvoHost::HostApp>(KorvoTest::PrivateHostOptions(temp_.path()));
     }
     ~ErrorDialogs() override {
         for (const HWND window : KorvoHost::WindowManager::Instance().TopLevelWindows())

@@ -12,6 +12,7 @@
 #include "shell/workflow.h"
 #include "standalone_host/core/host_app.h"
 #include "test_support/temp_dir.h"
+#include "test_support/test_host.h"
 
 namespace {
 
@@ -20,10 +21,7 @@ namespace fs = std::filesystem;
 class KorvoCore : public ::testing::Test {
   protected:
     KorvoCore() {
-        KorvoHost::HostOptions options;
-        options.tempDirectory = temp_.path() / "host";
-        options.registryFile = temp_.path() / "none.json";
-        app_ = std::make_unique<KorvoHost::HostApp>(options);
+        app_ = std::make_unique<KorvoHost::HostApp>(KorvoTest::PrivateHostOptions(temp_.path()));
     }
     ~KorvoCore() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
 

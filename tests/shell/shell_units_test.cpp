@@ -18,6 +18,7 @@
 #include "support/log.h"
 #include "support/module_handle.h"
 #include "test_support/temp_dir.h"
+#include "test_support/test_host.h"
 
 namespace {
 
@@ -127,10 +128,7 @@ TEST(RenderCallback, ProgressObeysTheCancelFlag) {
 class Cameras : public WithResources {
   protected:
     Cameras() {
-        KorvoHost::HostOptions options;
-        options.tempDirectory = temp_.path() / "host";
-        options.registryFile = temp_.path() / "none.json";
-        app_ = std::make_unique<KorvoHost::HostApp>(options);
+        app_ = std::make_unique<KorvoHost::HostApp>(KorvoTest::PrivateHostOptions(temp_.path()));
     }
     ~Cameras() override { Korvo::ClearCameras(Korvo::GetKorvoPlugin()); }
     KorvoTest::TempDir temp_;
