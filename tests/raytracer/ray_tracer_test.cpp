@@ -404,6 +404,53 @@ TEST(RayTracerRender, SupersamplingBlendsEdges) {
     EXPECT_GT(partlyCovered(RenderFloats(*tracer, AlongX(), 32, 32, {.samplesPerAxis = 4})), 10);
 }
 
+// Pixels whose centre matches its neighbours keep that one sample; the picture is the full
+// grid's but for a level or two where the grid would have smoothed a faint gradient.
+TEST(RayTracerRender, AdaptiveSamplesDrawTheFullGridsPicture) {
+    auto tracer = MakeTracer(Room());
+    ASSERT_TRUE(tracer);
+    const int width = 160, height = 120;
+    const PinholeCamera camera = RoomCamera();
+    std::atomic<long> samples{0};
+    const RayFunction counted = [&](float x, float y) {
+        ++samples;
+        return CameraSample(PinholeRay(camera, width, height, x, y));
+    };
+    auto render = [&](bool adaptive) {
+        std::vector<std::uint8_t> pixels(std::size_t(width) * height * 4);
+        samples = 0;
+        EXPECT_TRUE(tracer->Render(counted, width, height, pixels,
+                                   {.samplesPerAxis = 2, .adaptiveSamples = adaptive}));
+        return std::make_pair(pixels, samples.load());
+    };
+    const auto [full, fullSamples] = render(false);
+    const auto [adaptive, adaptiveSamples] = render(true);
+    EXPECT_EQ(fullSamples, long(width) * height * 4);
+    EXPECT_LT(adaptiveSamples, fullSamples / 2) << "flat pixels took the whole grid";
+
+    int worst = 0, differing = 0;
+    for (std::size_t p = 0; p < full.size(); p += 4) {
+        int pixelWorst = 0;
+        for (int c = 0; c < 4; ++c)
+            pixelWorst = std::max(pixelWorst, std::abs(int(full[p + c]) - int(adaptive[p + c])));
+        worst = std::max(worst, pixelWorst);
+        differing += pixelWorst > 2;
+    }
+    EXPECT_LE(differing, width * height / 1000) << "worst difference " << worst;
+
+    // Edges still take the whole grid: a silhouette is blended, not stepped.
+    TracerScene ball;
+    ball.ambient = {1, 1, 1};
+    ball.meshes.push_back(Painted(MakeSphere(2.0f, 48), {1, 1, 1}, {10, 0, 0}));
+    auto ballTracer = MakeTracer(ball);
+    ASSERT_TRUE(ballTracer);
+    const std::vector<float> blended =
+        RenderFloats(*ballTracer, AlongX(), 48, 48, {.samplesPerAxis = 2});
+    const std::vector<float> reference = RenderFloats(
+        *ballTracer, AlongX(), 48, 48, {.samplesPerAxis = 2, .adaptiveSamples = false});
+    EXPECT_EQ(blended, reference);
+}
+
 TEST(RayTracerRender, ProgressComesOnTheCallingThreadUpToTheTotal) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
@@ -453,6 +500,43 @@ TEST(RayTracerRender, CancelStopsTheRenderPromptly) {
     std::size_t untouched = 0;
     for (std::size_t i = 0; i < pixels.size(); i += 4) untouched += pixels[i] == -1.0f;
     EXPECT_GT(untouched, pixels.size() / 4 * 9 / 10) << "workers kept taking tiles";
+}
+
+// Once the callback refuses, each worker finishes at most the tile it is in: counted in camera
+// samples, whatever the sampling.
+TEST(RayTracerRender, CancelStopsEveryWorkerWithinOneTile) {
+    auto tracer = MakeTracer(Room());
+    ASSERT_TRUE(tracer);
+    const int size = 512, tile = 16, threads = 2;
+    std::vector<std::uint8_t> pixels(std::size_t(size) * size * 4);
+    for (const TracerOptions options :
+         {TracerOptions{.tileSize = tile, .threadCount = threads},
+          TracerOptions{.samplesPerAxis = 2, .tileSize = tile, .threadCount = threads},
+          TracerOptions{.samplesPerAxis = 2,
+          .adaptiveSamples = false,
+          .tileSize = tile,
+          .threadCount = threads}}) {
+        std::atomic<long> samples{0};
+        const RayFunction counted = [&](float x, float y) {
+            ++samples;
+            return CameraSample(PinholeRay(RoomCamera(), size, size, x, y));
+        };
+        long atRefusal = -1;
+        const bool finished =
+            tracer->Render(counted, size, size, pixels, options, [&](int done, int) {
+                if (done < 4) return true;
+                atRefusal = samples.load();
+                return false;
+            });
+        EXPECT_FALSE(finished);
+        ASSERT_GE(atRefusal, 0);
+        // A tile's samples: the full grid of each pixel and, sampling adaptively, the centres of
+        // the tile and its border.
+        const long n = options.samplesPerAxis;
+        const long perTile = tile * tile * n * n + (n > 1 ? (tile + 2) * (tile + 2) : 0);
+        EXPECT_LE(samples.load() - atRefusal, threads * perTile)
+            << n << " samples per axis: the workers went on after the refusal";
+    }
 }
 
 TEST(RayTracerRender, ExceptionsFromTheRayFunctionReachTheCaller) {

@@ -87,9 +87,16 @@ std::uint8_t EncodeSrgb8(float linear) { return Encode(Tables(), linear); }
 void EncodeSrgb8Rgba(std::span<const float> linearRgba, std::span<std::uint8_t> rgba8) {
     const EncodeTables& t = Tables();
     const std::size_t count = std::min(linearRgba.size(), rgba8.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        rgba8[i] = (i % 4 == 3) ? EncodeAlpha(linearRgba[i]) : Encode(t, linearRgba[i]);
+    const float* in = linearRgba.data();
+    std::uint8_t* out = rgba8.data();
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        out[i] = Encode(t, in[i]);
+        out[i + 1] = Encode(t, in[i + 1]);
+        out[i + 2] = Encode(t, in[i + 2]);
+        out[i + 3] = EncodeAlpha(in[i + 3]);
     }
+    for (; i < count; ++i) out[i] = (i % 4 == 3) ? EncodeAlpha(in[i]) : Encode(t, in[i]);
 }
 
 }  // namespace KorvoHost

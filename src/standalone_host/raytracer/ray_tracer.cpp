@@ -1,5 +1,7 @@
 #include "standalone_host/raytracer/ray_tracer.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -15,10 +17,16 @@ namespace KorvoHost {
 namespace {
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
-// Samples traced together in one Embree stream call; bounds the per-worker scratch memory.
-constexpr int kBatchSamples = 4096;
+// Samples traced together in one Embree packet.
+constexpr int kLanes = 16;
+// Pixels of a tile are visited in square blocks of this side, so that the samples of a packet
+// lie close together and their rays take nearly the same way through the BVH.
+constexpr int kBlockSide = 4;
 constexpr int kMaxSamplesPerAxis = 8;
 constexpr int kMaxTileSize = 256;
+// Adaptive sampling: a pixel whose centre lies within this many 8-bit display levels of every
+// neighbour's centre, in every channel, keeps its centre sample.
+constexpr int kFlatTolerance = 2;
 
 Rgb Linear(const Rgb& display) {
     return {SrgbToLinear(display.r), SrgbToLinear(display.g), SrgbToLinear(display.b)};
@@ -55,23 +63,35 @@ struct Surface {
     float offset;  // how far shadow rays start off the surface
 };
 
-// One worker's samples of a part of a tile, reused from batch to batch.
-struct SampleBatch {
-    std::vector<RTCRayHit> rays;
-    std::vector<Rgba> colors;         // the result of every sample once shaded
-    std::vector<std::uint8_t> given;  // 1: colors[i] came from the ray function
-    std::vector<Surface> surfaces;
-    std::vector<std::uint32_t> hits;  // samples that hit geometry
-    std::vector<RTCRay> shadowRays;
-    std::vector<Rgb> shadowGains;  // light each shadow ray brings when unblocked
-    std::vector<std::uint32_t> shadowOwners;
+// What shading needs of a first hit, from a single ray or one lane of a packet.
+struct HitRecord {
+    Vec3 origin;
+    Vec3 direction;  // unit length
+    float distance;
+    Vec3 normal;  // geometric, unnormalised, as Embree gives it
+    float u, v;
+    unsigned geomID, primID;
+};
 
-    void Resize(std::size_t count) {
-        rays.resize(count);
-        colors.resize(count);
-        given.resize(count);
-        surfaces.resize(count);
-    }
+// A shadow ray towards one light, and the light it brings when nothing blocks it.
+struct ShadowRay {
+    Vec3 origin;
+    Vec3 direction;
+    float length;
+    Rgb gain;
+};
+
+// Up to kLanes camera samples traced and shaded together.
+struct Packet {
+    RTCRayHit16 rays;
+    RTCRay16 shadows;
+    alignas(64) int valid[kLanes];  // −1: the lane holds a ray to trace
+    alignas(64) int shadowValid[kLanes];
+    Surface surfaces[kLanes];
+    Rgb gains[kLanes];
+    Rgba colors[kLanes];  // the result of every lane once shaded
+    bool given[kLanes];   // colors[lane] came from the ray function
+    int count = 0;
 };
 
 inline float MaxAbs(const Vec3& v) {
@@ -99,12 +119,12 @@ inline bool Usable(const Vec3& origin, const Vec3& direction, Vec3& unitDirectio
     return true;
 }
 
+// Embree skips rays whose interval is empty; that is how an unusable ray stays out of the
+// traversal. Its coordinates must still be valid numbers.
 void SetRay(RTCRayHit& rayHit, const Vec3& origin, const Vec3& direction) {
     RTCRay& ray = rayHit.ray;
     Vec3 unit;
     const bool usable = Usable(origin, direction, unit);
-    // Embree skips rays whose interval is empty; that is how unusable rays and samples with a
-    // given colour stay out of the stream. Their coordinates must still be valid numbers.
     const Vec3 from = usable ? origin : Vec3{};
     const Vec3 along = usable ? unit : Vec3{0, 0, 1};
     ray.org_x = from.x;
@@ -124,9 +144,74 @@ void SetRay(RTCRayHit& rayHit, const Vec3& origin, const Vec3& direction) {
     rayHit.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
 }
 
-Vec3 RayOrigin(const RTCRay& ray) { return {ray.org_x, ray.org_y, ray.org_z}; }
-Vec3 RayDirection(const RTCRay& ray) { return {ray.dir_x, ray.dir_y, ray.dir_z}; }
+// Lanes without a usable ray are left out of the packet's valid mask.
+void SetLane(Packet& packet, int lane, const Vec3& origin, const Vec3& direction) {
+    RTCRay16& ray = packet.rays.ray;
+    Vec3 unit;
+    const bool usable = Usable(origin, direction, unit);
+    const Vec3 from = usable ? origin : Vec3{};
+    const Vec3 along = usable ? unit : Vec3{0, 0, 1};
+    ray.org_x[lane] = from.x;
+    ray.org_y[lane] = from.y;
+    ray.org_z[lane] = from.z;
+    ray.dir_x[lane] = along.x;
+    ray.dir_y[lane] = along.y;
+    ray.dir_z[lane] = along.z;
+    ray.tnear[lane] = 0.0f;
+    ray.tfar[lane] = kInfinity;
+    ray.time[lane] = 0.0f;
+    ray.mask[lane] = ~0u;
+    ray.id[lane] = 0;
+    ray.flags[lane] = 0;
+    packet.rays.hit.geomID[lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.rays.hit.primID[lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.rays.hit.instID[0][lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.valid[lane] = usable ? -1 : 0;
+    packet.given[lane] = false;
+}
+
 bool IsHit(const RTCRayHit& rayHit) { return rayHit.hit.geomID != RTC_INVALID_GEOMETRY_ID; }
+
+HitRecord HitOf(const RTCRayHit& rayHit) {
+    const RTCRay& r = rayHit.ray;
+    const RTCHit& h = rayHit.hit;
+    return {{r.org_x, r.org_y, r.org_z},
+            {r.dir_x, r.dir_y, r.dir_z},
+            r.tfar,
+            {h.Ng_x, h.Ng_y, h.Ng_z},
+            h.u,
+            h.v,
+            h.geomID,
+            h.primID};
+}
+
+HitRecord HitOf(const RTCRayHit16& rayHit, int i) {
+    const RTCRay16& r = rayHit.ray;
+    const RTCHit16& h = rayHit.hit;
+    return {{r.org_x[i], r.org_y[i], r.org_z[i]},
+            {r.dir_x[i], r.dir_y[i], r.dir_z[i]},
+            r.tfar[i],
+            {h.Ng_x[i], h.Ng_y[i], h.Ng_z[i]},
+            h.u[i],
+            h.v[i],
+            h.geomID[i],
+            h.primID[i]};
+}
+
+void SetShadowLane(RTCRay16& rays, int lane, const ShadowRay& shadow) {
+    rays.org_x[lane] = shadow.origin.x;
+    rays.org_y[lane] = shadow.origin.y;
+    rays.org_z[lane] = shadow.origin.z;
+    rays.dir_x[lane] = shadow.direction.x;
+    rays.dir_y[lane] = shadow.direction.y;
+    rays.dir_z[lane] = shadow.direction.z;
+    rays.tnear[lane] = 0.0f;
+    rays.tfar[lane] = shadow.length;
+    rays.time[lane] = 0.0f;
+    rays.mask[lane] = ~0u;
+    rays.id[lane] = 0;
+    rays.flags[lane] = 0;
+}
 
 // Pinhole projection set up once per render; PinholeRay uses the very same arithmetic.
 class PinholeProjector {
@@ -219,9 +304,12 @@ struct RayTracer::Impl {
     Rgb ambient;
     Rgba background;
 
-    void Shade(SampleBatch& batch, std::size_t count) const;
-    void FindSurface(const RTCRayHit& rayHit, Surface& surface) const;
-    void GatherLight(SampleBatch& batch, const Light& light) const;
+    void FindSurface(const HitRecord& hit, Surface& surface) const;
+    // The shadow ray a light needs at a surface; false when the light adds nothing there or
+    // (for a light without shadows) was added at once.
+    bool LightRay(const Light& light, Surface& surface, ShadowRay& shadow) const;
+    // Traces the packet's rays and shades every lane into its colour.
+    void Shade(Packet& packet) const;
 
     template <typename Pixel>
     bool Render(const TracerCamera& camera, int width, int height, std::span<Pixel> pixels,
@@ -285,19 +373,17 @@ std::unique_ptr<RayTracer> RayTracer::Create(const TracerScene& scene, std::stri
     return nullptr;
 }
 
-void RayTracer::Impl::FindSurface(const RTCRayHit& rayHit, Surface& surface) const {
-    const RTCRay& ray = rayHit.ray;
-    const RTCHit& hit = rayHit.hit;
-    const Vec3 direction = RayDirection(ray);
+void RayTracer::Impl::FindSurface(const HitRecord& hit, Surface& surface) const {
+    const Vec3& direction = hit.direction;
     const MeshShading& mesh = meshes[hit.geomID];
 
-    surface.point = RayOrigin(ray) + direction * ray.tfar;
+    surface.point = hit.origin + direction * hit.distance;
     // Float error in the hit point grows with its coordinates and the distance travelled;
     // shadow rays start clear of it. Nothing scene-wide enters, so a vast ground plane does not
     // lift shadows off the contacts of small objects.
-    surface.offset = 2e-5f * (MaxAbs(surface.point) + ray.tfar);
+    surface.offset = 2e-5f * (MaxAbs(surface.point) + hit.distance);
     // Two-sided: turn the normals towards the viewer, whichever way the triangle winds.
-    surface.facing = Normalize(Vec3{hit.Ng_x, hit.Ng_y, hit.Ng_z});
+    surface.facing = Normalize(hit.normal);
     if (Dot(surface.facing, direction) > 0.0f) surface.facing = -surface.facing;
     surface.shading = surface.facing;
 
@@ -320,129 +406,139 @@ void RayTracer::Impl::FindSurface(const RTCRayHit& rayHit, Surface& surface) con
     surface.light = ambient;
 }
 
-void RayTracer::Impl::GatherLight(SampleBatch& batch, const Light& light) const {
-    // Sized up front and filled in place: building each ray on the stack and copying it in
-    // stalls on store forwarding.
-    batch.shadowRays.resize(batch.hits.size());
-    batch.shadowGains.resize(batch.hits.size());
-    batch.shadowOwners.resize(batch.hits.size());
-
-    std::size_t count = 0;
-    for (const std::uint32_t sample : batch.hits) {
-        Surface& surface = batch.surfaces[sample];
-        Vec3 toLight = light.toLight;
-        float distance = kInfinity;
-        if (!light.directional) {
-            toLight = light.position - surface.point;
-            distance = Length(toLight);
-            if (!(distance > 0.0f)) continue;
-            toLight = toLight * (1.0f / distance);
-        }
-        // The light must be on the side the surface is seen from.
-        if (Dot(toLight, surface.facing) <= 0.0f) continue;
-        const float cosine = Dot(toLight, surface.shading);
-        if (cosine <= 0.0f) continue;
-        const float falloff =
-            light.directional ? 1.0f
+bool RayTracer::Impl::LightRay(const Light& light, Surface& surface, ShadowRay& shadow) const {
+    Vec3 toLight = light.toLight;
+    float distance = kInfinity;
+    if (!light.directional) {
+        toLight = light.position - surface.point;
+        distance = Length(toLight);
+        if (!(distance > 0.0f)) return false;
+        toLight = toLight * (1.0f / distance);
+    }
+    // The light must be on the side the surface is seen from.
+    if (Dot(toLight, surface.facing) <= 0.0f) return false;
+    const float cosine = Dot(toLight, surface.shading);
+    if (cosine <= 0.0f) return false;
+    const float falloff = light.directional
+                              ? 1.0f
                               : 1.0f / (1.0f + distance * distance * light.inverseFalloffSquared);
-        const Rgb gain = light.radiance * (cosine * falloff);
-        if (!light.castShadows) {
-            surface.light = surface.light + gain;
-            continue;
-        }
-        const float offset = surface.offset;
-        const Vec3 origin = surface.point + surface.facing * offset;
-        RTCRay& shadow = batch.shadowRays[count];
-        shadow.org_x = origin.x;
-        shadow.org_y = origin.y;
-        shadow.org_z = origin.z;
-        shadow.tnear = 0.0f;
-        shadow.dir_x = toLight.x;
-        shadow.dir_y = toLight.y;
-        shadow.dir_z = toLight.z;
-        shadow.time = 0.0f;
-        // Stop short of a point light so that geometry right at the light cannot shadow it.
-        shadow.tfar = light.directional ? kInfinity : std::max(0.0f, distance - 2.0f * offset);
-        shadow.mask = ~0u;
-        shadow.id = 0;
-        shadow.flags = 0;
-        batch.shadowGains[count] = gain;
-        batch.shadowOwners[count] = sample;
-        ++count;
+    const Rgb gain = light.radiance * (cosine * falloff);
+    if (!light.castShadows) {
+        surface.light = surface.light + gain;
+        return false;
     }
-
-    if (count == 0) return;
-    RTCIntersectContext context;
-    rtcInitIntersectContext(&context);
-    if (count == 1) {
-        rtcOccluded1(embree->Handle(), &context, &batch.shadowRays[0]);
-    } else {
-        rtcOccluded1M(embree->Handle(), &context, batch.shadowRays.data(), unsigned(count),
-                      sizeof(RTCRay));
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        // Embree marks a blocked shadow ray by setting tfar to −infinity.
-        if (batch.shadowRays[i].tfar >= 0.0f) {
-            Surface& surface = batch.surfaces[batch.shadowOwners[i]];
-            surface.light = surface.light + batch.shadowGains[i];
-        }
-    }
+    const float offset = surface.offset;
+    shadow.origin = surface.point + surface.facing * offset;
+    shadow.direction = toLight;
+    // Stop short of a point light so that geometry right at the light cannot shadow it.
+    shadow.length = light.directional ? kInfinity : std::max(0.0f, distance - 2.0f * offset);
+    shadow.gain = gain;
+    return true;
 }
 
-void RayTracer::Impl::Shade(SampleBatch& batch, std::size_t count) const {
+void RayTracer::Impl::Shade(Packet& packet) const {
     // Find the first hit of every ray
+    bool any = false;
+    for (int lane = 0; lane < packet.count; ++lane) any |= packet.valid[lane] != 0;
+    for (int lane = packet.count; lane < kLanes; ++lane) packet.valid[lane] = 0;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
-    if (count == 1) {
-        RTCRayHit& single = batch.rays[0];
-        if (single.ray.tnear <= single.ray.tfar) rtcIntersect1(embree->Handle(), &context, &single);
-    } else if (std::find(batch.given.begin(), batch.given.begin() + count, 0) !=
-               batch.given.begin() + count) {
-        // Skipped when the camera gave every colour itself, as a lens shader does.
-        context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
-        rtcIntersect1M(embree->Handle(), &context, batch.rays.data(), unsigned(count),
-                       sizeof(RTCRayHit));
-    }
+    context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
+    // Skipped when the camera gave every colour itself, as a lens shader does.
+    if (any) rtcIntersect16(packet.valid, embree->Handle(), &context, &packet.rays);
 
-    // Look up the surface at each hit; misses show the background
-    batch.hits.clear();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (batch.given[i]) continue;
-        if (!IsHit(batch.rays[i])) {
-            batch.colors[i] = background;
+    // Look up the surface at each hit; misses and unusable rays show the background
+    int hits[kLanes];
+    int hitCount = 0;
+    for (int lane = 0; lane < packet.count; ++lane) {
+        if (packet.given[lane]) continue;
+        if (!packet.valid[lane] || packet.rays.hit.geomID[lane] == RTC_INVALID_GEOMETRY_ID) {
+            packet.colors[lane] = background;
             continue;
         }
-        FindSurface(batch.rays[i], batch.surfaces[i]);
-        batch.hits.push_back(std::uint32_t(i));
+        FindSurface(HitOf(packet.rays, lane), packet.surfaces[lane]);
+        hits[hitCount++] = lane;
     }
 
-    // Lambert from each light, with shadow rays traced together
-    for (const Light& light : lights) GatherLight(batch, light);
+    // Lambert from each light, the shadow rays of all lanes in one packet
+    for (const Light& light : lights) {
+        bool shadowed = false;
+        for (int& valid : packet.shadowValid) valid = 0;
+        for (int k = 0; k < hitCount; ++k) {
+            const int lane = hits[k];
+            ShadowRay shadow;
+            if (!LightRay(light, packet.surfaces[lane], shadow)) continue;
+            SetShadowLane(packet.shadows, lane, shadow);
+            packet.gains[lane] = shadow.gain;
+            packet.shadowValid[lane] = -1;
+            shadowed = true;
+        }
+        if (!shadowed) continue;
+        rtcInitIntersectContext(&context);
+        rtcOccluded16(packet.shadowValid, embree->Handle(), &context, &packet.shadows);
+        for (int k = 0; k < hitCount; ++k) {
+            const int lane = hits[k];
+            // Embree marks a blocked shadow ray by setting tfar to −infinity.
+            if (packet.shadowValid[lane] && packet.shadows.tfar[lane] >= 0.0f) {
+                Surface& surface = packet.surfaces[lane];
+                surface.light = surface.light + packet.gains[lane];
+            }
+        }
+    }
 
-    for (const std::uint32_t i : batch.hits) {
-        const Rgb c = batch.surfaces[i].albedo * batch.surfaces[i].light;
-        batch.colors[i] = {c.r, c.g, c.b, 1.0f};
+    for (int k = 0; k < hitCount; ++k) {
+        const Surface& surface = packet.surfaces[hits[k]];
+        const Rgb c = surface.albedo * surface.light;
+        packet.colors[hits[k]] = {c.r, c.g, c.b, 1.0f};
     }
 }
 
 TraceResult RayTracer::Trace(const Vec3& origin, const Vec3& direction) const {
-    // Per thread, apart from the workers' batches: a ray function may call Trace while its
-    // worker is in the middle of a batch.
-    thread_local SampleBatch batch;
-    batch.Resize(1);
-    SetRay(batch.rays[0], origin, direction);
-    batch.given[0] = 0;
-    impl_->Shade(batch, 1);
+    const Impl& impl = *impl_;
+    RTCRayHit rayHit;
+    SetRay(rayHit, origin, direction);
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    if (rayHit.ray.tnear <= rayHit.ray.tfar)
+        rtcIntersect1(impl.embree->Handle(), &context, &rayHit);
 
-    const RTCRayHit& rayHit = batch.rays[0];
     TraceResult result;
-    result.color = batch.colors[0];
     result.hit = IsHit(rayHit);
     result.distance = result.hit ? rayHit.ray.tfar : kInfinity;
+    if (!result.hit) {
+        result.color = impl.background;
+        return result;
+    }
+    Surface surface;
+    impl.FindSurface(HitOf(rayHit), surface);
+    for (const Light& light : impl.lights) {
+        ShadowRay shadow;
+        if (!impl.LightRay(light, surface, shadow)) continue;
+        RTCRay ray;
+        ray.org_x = shadow.origin.x;
+        ray.org_y = shadow.origin.y;
+        ray.org_z = shadow.origin.z;
+        ray.tnear = 0.0f;
+        ray.dir_x = shadow.direction.x;
+        ray.dir_y = shadow.direction.y;
+        ray.dir_z = shadow.direction.z;
+        ray.time = 0.0f;
+        ray.tfar = shadow.length;
+        ray.mask = ~0u;
+        ray.id = 0;
+        ray.flags = 0;
+        rtcInitIntersectContext(&context);
+        rtcOccluded1(impl.embree->Handle(), &context, &ray);
+        if (ray.tfar >= 0.0f) surface.light = surface.light + shadow.gain;
+    }
+    const Rgb c = surface.albedo * surface.light;
+    result.color = {c.r, c.g, c.b, 1.0f};
     return result;
 }
 
 namespace {
+
+static_assert(sizeof(Rgba) == 4 * sizeof(float), "colours are encoded as float quadruples");
 
 // Sub-pixel sample positions and the tiles of one render.
 struct RenderLayout {
@@ -452,7 +548,7 @@ struct RenderLayout {
     int tilesX;
     int samplesPerAxis;
     int samplesPerPixel;
-    int rowsPerBatch;  // pixel rows of a tile traced in one batch
+    bool adaptive;
 
     RenderLayout(int w, int h, const TracerOptions& options)
         : width(w),
@@ -461,23 +557,87 @@ struct RenderLayout {
           tilesX((w + tileSize - 1) / tileSize),
           samplesPerAxis(std::clamp(options.samplesPerAxis, 1, kMaxSamplesPerAxis)),
           samplesPerPixel(samplesPerAxis * samplesPerAxis),
-          rowsPerBatch(std::max(1, kBatchSamples / (tileSize * samplesPerPixel))) {}
+          adaptive(options.adaptiveSamples && samplesPerAxis > 1) {}
 
     std::int64_t TileCount() const {
         return std::int64_t(tilesX) * ((height + tileSize - 1) / tileSize);
     }
 };
 
-void StorePixel(const Rgba& c, float* out) {
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
-    out[3] = c.a;
+// The 8-bit codes of a region's centre samples, four bytes a pixel, in rows of `stride` pixels
+// with a ring of one pixel around the region that repeats its edge: a pixel at the edge of the
+// image compares only with the neighbours it has. Rows have room for a group of four pixels to
+// be read past the region's right edge.
+struct CentreCodes {
+    std::vector<std::uint8_t> bytes;
+    int stride = 0;
+
+    void Fill(const std::vector<Rgba>& centres, int w, int h) {
+        stride = w + 2 + 4;
+        bytes.assign((std::size_t(h + 2) * stride + 8) * 4, 0);
+        for (int y = 0; y < h; ++y) {
+            std::uint8_t* row = At(0, y);
+            EncodeSrgb8Rgba({&centres[std::size_t(y) * w].r, std::size_t(w) * 4},
+                            {row, std::size_t(w) * 4});
+            std::copy_n(row, 4, row - 4);
+            std::copy_n(row + (w - 1) * 4, 4, row + w * 4);
+        }
+        std::copy_n(At(-1, 0), std::size_t(w + 2) * 4, At(-1, -1));
+        std::copy_n(At(-1, h - 1), std::size_t(w + 2) * 4, At(-1, h));
+    }
+    // The code of region pixel (x, y), −1 ≤ x ≤ w + 4, −1 ≤ y ≤ h.
+    std::uint8_t* At(int x, int y) { return &bytes[(std::size_t(y + 1) * stride + (x + 1)) * 4]; }
+};
+
+// One worker's scratch, reused from tile to tile.
+struct TileScratch {
+    Packet packet;
+    int targets[kLanes];  // the slot each lane's colour is added to
+    std::vector<Rgba> sums;
+    std::vector<Rgba> centres;         // adaptive: the tile's centre samples and a border
+    CentreCodes codes;                 // the same, encoded to 8 bits for comparison
+    std::vector<std::uint8_t> refine;  // adaptive: 1 for pixels that take the full grid
+    std::vector<Rgba> row;             // a row of finished pixels
+};
+
+// Calls visit(x, y) for every pixel of [x0, x1) × [y0, y1), block by block.
+template <typename Visit>
+void ForBlocks(int x0, int x1, int y0, int y1, const Visit& visit) {
+    for (int by = y0; by < y1; by += kBlockSide) {
+        for (int bx = x0; bx < x1; bx += kBlockSide) {
+            const int ex = std::min(bx + kBlockSide, x1), ey = std::min(by + kBlockSide, y1);
+            for (int y = by; y < ey; ++y)
+                for (int x = bx; x < ex; ++x) visit(x, y);
+        }
+    }
 }
 
-void StorePixel(const Rgba& c, std::uint8_t* out) {
-    const float linear[4] = {c.r, c.g, c.b, c.a};
-    EncodeSrgb8Rgba(linear, std::span<std::uint8_t>(out, 4));
+// For the four pixels from region pixel (x, y) to the right: bit k set when pixel x + k lies
+// within the tolerance of all eight neighbours in every channel.
+int FlatGroup(CentreCodes& codes, int x, int y) {
+    const __m128i tolerance = _mm_set1_epi8(char(kFlatTolerance));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes.At(x, y)));
+    __m128i over = zero;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            if (dx == 0 && dy == 0) continue;
+            const __m128i other =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes.At(x + dx, y + dy)));
+            const __m128i difference =
+                _mm_or_si128(_mm_subs_epu8(own, other), _mm_subs_epu8(other, own));
+            over = _mm_or_si128(over, _mm_subs_epu8(difference, tolerance));
+        }
+    }
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(over, zero)));
+}
+
+void StoreRow(const Rgba* row, int count, float* out) {
+    std::copy_n(&row[0].r, std::size_t(count) * 4, out);
+}
+
+void StoreRow(const Rgba* row, int count, std::uint8_t* out) {
+    EncodeSrgb8Rgba({&row[0].r, std::size_t(count) * 4}, {out, std::size_t(count) * 4});
 }
 
 }  // namespace
@@ -501,66 +661,116 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     std::optional<PinholeProjector> projector;
     if (pinhole) projector.emplace(*pinhole, width, height);
 
-    std::vector<SampleBatch> batches(WorkerCount(options.threadCount, tileCount));
-    const float sampleStep = 1.0f / float(layout.samplesPerAxis);
+    std::vector<TileScratch> scratch(WorkerCount(options.threadCount, tileCount));
+    const int n = layout.samplesPerAxis;
+    const float sampleStep = 1.0f / float(n);
+    const float weight = 1.0f / float(layout.samplesPerPixel);
+
+    // Samples are queued into the worker's packet, traced when it is full, and their colours
+    // added to their slots in `sums`.
+    auto flush = [&](TileScratch& t, std::vector<Rgba>& sums) {
+        Packet& packet = t.packet;
+        if (packet.count == 0) return;
+        Shade(packet);
+        for (int lane = 0; lane < packet.count; ++lane) {
+            Rgba& sum = sums[t.targets[lane]];
+            const Rgba& c = packet.colors[lane];
+            sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
+        }
+        packet.count = 0;
+    };
+    auto add = [&](TileScratch& t, float rasterX, float rasterY, int target,
+                   std::vector<Rgba>& sums) {
+        Packet& packet = t.packet;
+        const int lane = packet.count;
+        t.targets[lane] = target;
+        if (projector) {
+            const Ray ray = projector->At(rasterX, rasterY);
+            SetLane(packet, lane, ray.origin, ray.direction);
+        } else {
+            CameraSample sample = (*rayFunction)(rasterX, rasterY);
+            if (const Ray* ray = std::get_if<Ray>(&sample)) {
+                SetLane(packet, lane, ray->origin, ray->direction);
+            } else {
+                SetLane(packet, lane, {}, {});
+                packet.colors[lane] = std::get<Rgba>(sample);
+                packet.given[lane] = true;
+            }
+        }
+        if (++packet.count == kLanes) flush(t, sums);
+    };
+    // Every sub-sample of pixel (x, y), each pixel's side by side.
+    auto addGrid = [&](TileScratch& t, int x, int y, int target, std::vector<Rgba>& sums) {
+        for (int sy = 0; sy < n; ++sy) {
+            // Raster y runs upwards from the bottom edge, image rows downwards.
+            const float rasterY = float(height - y) - (float(sy) + 0.5f) * sampleStep;
+            for (int sx = 0; sx < n; ++sx) {
+                add(t, float(x) + (float(sx) + 0.5f) * sampleStep, rasterY, target, sums);
+            }
+        }
+    };
+    auto average = [&](const Rgba& sum) {
+        if (layout.samplesPerPixel == 1) return sum;
+        return Rgba{sum.r * weight, sum.g * weight, sum.b * weight, sum.a * weight};
+    };
 
     auto renderTile = [&](int tile, int worker) {
-        SampleBatch& batch = batches[worker];
+        TileScratch& t = scratch[worker];
         const int x0 = (tile % layout.tilesX) * layout.tileSize;
         const int y0 = (tile / layout.tilesX) * layout.tileSize;
         const int x1 = std::min(x0 + layout.tileSize, width);
         const int y1 = std::min(y0 + layout.tileSize, height);
-        const int n = layout.samplesPerAxis;
+        const int tileWidth = x1 - x0;
+        t.sums.assign(std::size_t(tileWidth) * (y1 - y0), Rgba{});
+        auto slot = [&](int x, int y) { return (y - y0) * tileWidth + (x - x0); };
+        t.row.resize(tileWidth);
+        auto storeRow = [&](int y) {
+            StoreRow(t.row.data(), tileWidth, &pixels[(std::size_t(y) * width + x0) * 4]);
+        };
 
-        for (int rowStart = y0; rowStart < y1; rowStart += layout.rowsPerBatch) {
-            const int rowEnd = std::min(rowStart + layout.rowsPerBatch, y1);
-            const std::size_t count =
-                std::size_t(rowEnd - rowStart) * (x1 - x0) * layout.samplesPerPixel;
-            batch.Resize(count);
+        if (!layout.adaptive) {
+            ForBlocks(x0, x1, y0, y1, [&](int x, int y) { addGrid(t, x, y, slot(x, y), t.sums); });
+            flush(t, t.sums);
+            for (int y = y0; y < y1; ++y) {
+                for (int x = x0; x < x1; ++x) t.row[x - x0] = average(t.sums[slot(x, y)]);
+                storeRow(y);
+            }
+            return;
+        }
 
-            // Camera samples, pixel by pixel, each pixel's sub-samples side by side
-            std::size_t s = 0;
-            for (int y = rowStart; y < rowEnd; ++y) {
-                for (int x = x0; x < x1; ++x) {
-                    for (int sy = 0; sy < n; ++sy) {
-                        // Raster y runs upwards from the bottom edge, image rows downwards.
-                        const float rasterY = float(height - y) - (float(sy) + 0.5f) * sampleStep;
-                        for (int sx = 0; sx < n; ++sx, ++s) {
-                            const float rasterX = float(x) + (float(sx) + 0.5f) * sampleStep;
-                            CameraSample sample =
-                                projector ? CameraSample(projector->At(rasterX, rasterY))
-                                          : (*rayFunction)(rasterX, rasterY);
-                            if (const Ray* ray = std::get_if<Ray>(&sample)) {
-                                SetRay(batch.rays[s], ray->origin, ray->direction);
-                                batch.given[s] = 0;
-                            } else {
-                                SetRay(batch.rays[s], {}, {});
-                                batch.colors[s] = std::get<Rgba>(sample);
-                                batch.given[s] = 1;
-                            }
-                        }
-                    }
+        // Centre samples of the tile and of the pixels around it, so that the pixels at the
+        // tile's edge see all their neighbours
+        const int cx0 = std::max(x0 - 1, 0), cx1 = std::min(x1 + 1, width);
+        const int cy0 = std::max(y0 - 1, 0), cy1 = std::min(y1 + 1, height);
+        const int cw = cx1 - cx0, ch = cy1 - cy0;
+        t.centres.assign(std::size_t(cw) * ch, Rgba{});
+        ForBlocks(cx0, cx1, cy0, cy1, [&](int x, int y) {
+            add(t, float(x) + 0.5f, float(height - y) - 0.5f, (y - cy0) * cw + (x - cx0),
+                t.centres);
+        });
+        flush(t, t.centres);
+        t.codes.Fill(t.centres, cw, ch);
+
+        // The full grid where a centre stands out from its neighbourhood
+        t.refine.assign(t.sums.size(), 0);
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; x += 4) {
+                const int flat = FlatGroup(t.codes, x - cx0, y - cy0);
+                for (int k = 0; k < std::min(4, x1 - x); ++k) {
+                    if (flat & (1 << k)) continue;
+                    t.refine[slot(x + k, y)] = 1;
+                    addGrid(t, x + k, y, slot(x + k, y), t.sums);
                 }
             }
-
-            Shade(batch, count);
-
-            // Average each pixel's samples into the image
-            const float weight = 1.0f / float(layout.samplesPerPixel);
-            s = 0;
-            for (int y = rowStart; y < rowEnd; ++y) {
-                for (int x = x0; x < x1; ++x) {
-                    Rgba sum;
-                    for (int k = 0; k < layout.samplesPerPixel; ++k, ++s) {
-                        const Rgba& c = batch.colors[s];
-                        sum = {sum.r + c.r, sum.g + c.g, sum.b + c.b, sum.a + c.a};
-                    }
-                    if (layout.samplesPerPixel > 1) {
-                        sum = {sum.r * weight, sum.g * weight, sum.b * weight, sum.a * weight};
-                    }
-                    StorePixel(sum, &pixels[(std::size_t(y) * width + x) * 4]);
-                }
+        }
+        flush(t, t.sums);
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const int s = slot(x, y);
+                t.row[x - x0] = t.refine[s] ? average(t.sums[s])
+                                            : t.centres[std::size_t(y - cy0) * cw + (x - cx0)];
             }
+            storeRow(y);
         }
     };
     return RunTiles(tileCount, options.threadCount, renderTile, progress);

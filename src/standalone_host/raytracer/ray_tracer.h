@@ -55,6 +55,11 @@ struct TracerOptions {
     // Samples per pixel on a regular grid of n × n sub-pixel centres (1..8), averaged in linear
     // light. Deterministic: the same scene and camera always give the same pixels.
     int samplesPerAxis = 1;
+    // With more than one sample per axis: trace one sample at each pixel centre first and the
+    // full grid only where a pixel's centre differs from a neighbour's by more than two 8-bit
+    // display levels (edges, silhouettes, shadow borders); flat pixels keep their centre sample.
+    // Off: the full grid everywhere.
+    bool adaptiveSamples = true;
     int tileSize = 32;    // pixels per side, 1..256
     int threadCount = 0;  // 0: one per hardware thread
 };
