@@ -169,4 +169,23 @@ inline std::array<double, 6> SeamShares(const FacePixelFunction& facePixel) {
     return shares;
 }
 
+// The share of pixels (every other one of every other row) where two pictures of one size differ
+// by more than `levels` in some colour channel.
+inline double ShareDiffering(const KorvoHost::ImageRgba8& a, const KorvoHost::ImageRgba8& b,
+                             int levels) {
+    long compared = 0, differing = 0;
+    for (int y = 0; y < a.height; y += 2)
+        for (int x = 0; x < a.width; x += 2) {
+            const std::uint8_t* p = Pixel(a, x, y);
+            const std::uint8_t* q = Pixel(b, x, y);
+            ++compared;
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(p[c] - q[c]) > levels) {
+                    ++differing;
+                    break;
+                }
+        }
+    return compared ? double(differing) / double(compared) : 1.0;
+}
+
 }  // namespace KorvoTest

@@ -33,6 +33,8 @@ class StereoPicturesSlow : public CubeRun {
         KorvoHost::ImageRgba8 grid;
         const auto file = outputFolder_ / (L"room_" + std::wstring(camera) + L".jpg");
         EXPECT_TRUE(KorvoHost::ReadJpeg(file, grid)) << file;
+        // Gone, so that the next run of the test lands under the same name.
+        fs::remove(file);
         return grid;
     }
 
@@ -70,8 +72,9 @@ TEST_F(StereoPicturesSlow, EveryGridCellShowsItsWall) {
         }
 }
 
-TEST_F(StereoPicturesSlow, EyesDifferByTheShadersDisparity) {
-    const KorvoHost::ImageRgba8 grid = Grid();
+// The two eye rows differ by the disparity the shader's eye offset gives, each eye to its own
+// side, and meet straight up and down.
+void ExpectTheShadersDisparity(const KorvoHost::ImageRgba8& grid) {
     ASSERT_EQ(grid.height, 2 * kFace);
     // Cam_Free stands at (30, −20, 10); the front wall's marker ends at x = 120 on the plane
     // y = 185. Along the row through z = 0, the marker's right edge in each eye lies where that
@@ -80,11 +83,14 @@ TEST_F(StereoPicturesSlow, EyesDifferByTheShadersDisparity) {
     const double camera[3] = {30, -20, 10};
     const double edge[3] = {120, 185, 0};
     const int y = static_cast<int>((1.0 + 10.0 / 205.0) * kFace / 2);
+    auto at = [&](int row, int face, int column, int yy) {
+        return Pixel(grid, kGridColumns[face] * kFace + column, row * kFace + yy);
+    };
     auto edgeOf = [&](int row) {
-        auto red = [&](int column) { return double(FacePixel(grid, row, 4, column, y)[0]); };
+        auto red = [&](int column) { return double(at(row, 4, column, y)[0]); };
         int last = -1;
         for (int column = kFace / 2; column < kFace; ++column)
-            if (IsWhite(FacePixel(grid, row, 4, column, y))) last = column;
+            if (IsWhite(at(row, 4, column, y))) last = column;
         if (last < 0) return -1.0;
         const double high = red(last - 4), low = red(last + 6), mid = (high + low) / 2;
         int c = last - 4;
@@ -105,12 +111,13 @@ TEST_F(StereoPicturesSlow, EyesDifferByTheShadersDisparity) {
         for (int yy = kFace / 2 - 150; yy < kFace / 2 + 150; yy += 3)
             for (int x = kFace / 2 - 150; x < kFace / 2 + 150; x += 3)
                 for (int c = 0; c < 3; ++c)
-                    worst =
-                        std::max(worst, std::abs(FacePixel(grid, kLeftEyeRow, face, x, yy)[c] -
-                                                 FacePixel(grid, kRightEyeRow, face, x, yy)[c]));
+                    worst = std::max(worst, std::abs(at(kLeftEyeRow, face, x, yy)[c] -
+                                                     at(kRightEyeRow, face, x, yy)[c]));
         EXPECT_LE(worst, 3) << "face " << face;
     }
 }
+
+TEST_F(StereoPicturesSlow, EyesDifferByTheShadersDisparity) { ExpectTheShadersDisparity(Grid()); }
 
 TEST_F(StereoPicturesSlow, FacesOfOneEyeMeetWithoutSeams) {
     const KorvoHost::ImageRgba8 grid = Grid();
@@ -132,6 +139,26 @@ TEST_F(StereoPicturesSlow, PacketsDrawWhatRaysOneByOneDraw) {
     const KorvoHost::ImageRgba8 single = Grid();
     ASSERT_EQ(packets.pixels.size(), single.pixels.size());
     EXPECT_TRUE(packets.pixels == single.pixels);
+}
+
+// At 2 × 2 samples, flat pixels keep their centre sample: the grid keeps its disparity and its
+// seams, and its pixels are the full grid's within a level or two.
+TEST_F(StereoPicturesSlow, AdaptiveSamplesKeepDisparityAndSeams) {
+    app_->Core().SetRenderSamples(2);
+    app_->Core().SetAdaptiveSamples(false);
+    const KorvoHost::ImageRgba8 full = Grid();
+    Korvo::ClearCameras(plugin());
+    app_->Core().SetAdaptiveSamples(true);
+    const KorvoHost::ImageRgba8 adaptive = Grid();
+    ASSERT_EQ(full.pixels.size(), adaptive.pixels.size());
+
+    ExpectTheShadersDisparity(adaptive);
+    for (const int row : {kRightEyeRow, kLeftEyeRow}) {
+        const auto shares = SeamShares(
+            [&](int face, int column, int y) { return FacePixel(adaptive, row, face, column, y); });
+        for (int face = 0; face < 6; ++face) EXPECT_LT(shares[face], 0.02) << "face " << face;
+    }
+    EXPECT_LT(ShareDiffering(full, adaptive, 3), 0.001);
 }
 
 }  // namespace

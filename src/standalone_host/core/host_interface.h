@@ -85,6 +85,9 @@ class HostInterface final : public Interface17 {
     };
     // Samples per pixel along each axis of the renderers (1: one ray through each pixel centre).
     void SetRenderSamples(int samplesPerAxis) { renderSamples_ = samplesPerAxis; }
+    // Whether pixels whose neighbourhood is flat keep one sample at their centre (the default)
+    // or every pixel takes the whole grid of samples.
+    void SetAdaptiveSamples(bool adaptive) { adaptiveSamples_ = adaptive; }
     // Whether the mental ray stand-in traces the rays a lens shader asks for in packets (the
     // default) or one by one as they are asked for; both draw the same pictures.
     void SetLensRaysInPackets(bool packets) { lensRaysInPackets_ = packets; }
@@ -118,6 +121,7 @@ class HostInterface final : public Interface17 {
     struct OpenRenderer;
     std::unique_ptr<OpenRenderer> open_;
     int renderSamples_ = 2;
+    bool adaptiveSamples_ = true;
     bool lensRaysInPackets_ = true;
     bool rendererBroken_ = false;
     std::string lastRenderError_;

@@ -168,6 +168,7 @@ int HostInterface::CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressC
 
     TracerOptions options;
     options.samplesPerAxis = renderSamples_;
+    options.adaptiveSamples = adaptiveSamples_;
     // The renderer reports between tiles, on this thread; the callback may stop it, and so may a
     // lens shader's fatal error.
     const MentalRay::LensRender* shader = lens.get();
