@@ -31,7 +31,6 @@ constexpr int kFlatTolerance = 2;
 Rgb Linear(const Rgb& display) {
     return {SrgbToLinear(display.r), SrgbToLinear(display.g), SrgbToLinear(display.b)};
 }
-Rgb operator*(const Rgb& a, const Rgb& b) { return {a.r * b.r, a.g * b.g, a.b * b.b}; }
 Rgb operator*(const Rgb& c, float s) { return {c.r * s, c.g * s, c.b * s}; }
 Rgb operator+(const Rgb& a, const Rgb& b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
 
@@ -54,31 +53,17 @@ struct Light {
     float inverseFalloffSquared = 0.0f;  // 1 / falloffDistance², 0 for none
 };
 
-struct Surface {
-    Vec3 point;
-    Vec3 facing;   // unit geometric normal on the side the ray came from
-    Vec3 shading;  // unit shading normal on that same side
-    Rgb albedo;
-    Rgb light;     // ambient plus the light gathered so far
-    float offset;  // how far shadow rays start off the surface
-};
-
-// What shading needs of a first hit, from a single ray or one lane of a packet.
-struct HitRecord {
-    Vec3 origin;
-    Vec3 direction;  // unit length
-    float distance;
-    Vec3 normal;  // geometric, unnormalised, as Embree gives it
-    float u, v;
-    unsigned geomID, primID;
-};
-
-// A shadow ray towards one light, and the light it brings when nothing blocks it.
-struct ShadowRay {
-    Vec3 origin;
-    Vec3 direction;
-    float length;
-    Rgb gain;
+// The surfaces a packet's rays hit, one array per quantity, so that the loops over the lanes
+// run in vector registers.
+struct alignas(64) LaneSurfaces {
+    float px[kLanes], py[kLanes], pz[kLanes];  // the hit point
+    float fx[kLanes], fy[kLanes], fz[kLanes];  // unit geometric normal on the side seen from
+    float sx[kLanes], sy[kLanes], sz[kLanes];  // unit shading normal on that same side
+    float ar[kLanes], ag[kLanes], ab[kLanes];  // albedo
+    float lr[kLanes], lg[kLanes], lb[kLanes];  // ambient plus the light gathered so far
+    float gr[kLanes], gg[kLanes], gb[kLanes];  // what the current light's shadow rays bring
+    float offset[kLanes];                      // how far shadow rays start off the surface
+    int hit[kLanes];                           // −1: the lane hit geometry
 };
 
 // Up to kLanes camera samples traced and shaded together.
@@ -87,10 +72,10 @@ struct Packet {
     RTCRay16 shadows;
     alignas(64) int valid[kLanes];  // −1: the lane holds a ray to trace
     alignas(64) int shadowValid[kLanes];
-    Surface surfaces[kLanes];
-    Rgb gains[kLanes];
-    Rgba colors[kLanes];  // the result of every lane once shaded
-    bool given[kLanes];   // colors[lane] came from the ray function
+    LaneSurfaces surfaces;
+    Rgba colors[kLanes];                     // the result of every lane once shaded
+    bool given[kLanes];                      // colors[lane] came from the ray function
+    float rasterX[kLanes], rasterY[kLanes];  // pinhole cameras: where each lane's ray goes
     int count = 0;
 };
 
@@ -172,47 +157,6 @@ void SetLane(Packet& packet, int lane, const Vec3& origin, const Vec3& direction
 
 bool IsHit(const RTCRayHit& rayHit) { return rayHit.hit.geomID != RTC_INVALID_GEOMETRY_ID; }
 
-HitRecord HitOf(const RTCRayHit& rayHit) {
-    const RTCRay& r = rayHit.ray;
-    const RTCHit& h = rayHit.hit;
-    return {{r.org_x, r.org_y, r.org_z},
-            {r.dir_x, r.dir_y, r.dir_z},
-            r.tfar,
-            {h.Ng_x, h.Ng_y, h.Ng_z},
-            h.u,
-            h.v,
-            h.geomID,
-            h.primID};
-}
-
-HitRecord HitOf(const RTCRayHit16& rayHit, int i) {
-    const RTCRay16& r = rayHit.ray;
-    const RTCHit16& h = rayHit.hit;
-    return {{r.org_x[i], r.org_y[i], r.org_z[i]},
-            {r.dir_x[i], r.dir_y[i], r.dir_z[i]},
-            r.tfar[i],
-            {h.Ng_x[i], h.Ng_y[i], h.Ng_z[i]},
-            h.u[i],
-            h.v[i],
-            h.geomID[i],
-            h.primID[i]};
-}
-
-void SetShadowLane(RTCRay16& rays, int lane, const ShadowRay& shadow) {
-    rays.org_x[lane] = shadow.origin.x;
-    rays.org_y[lane] = shadow.origin.y;
-    rays.org_z[lane] = shadow.origin.z;
-    rays.dir_x[lane] = shadow.direction.x;
-    rays.dir_y[lane] = shadow.direction.y;
-    rays.dir_z[lane] = shadow.direction.z;
-    rays.tnear[lane] = 0.0f;
-    rays.tfar[lane] = shadow.length;
-    rays.time[lane] = 0.0f;
-    rays.mask[lane] = ~0u;
-    rays.id[lane] = 0;
-    rays.flags[lane] = 0;
-}
-
 // Pinhole projection set up once per render; PinholeRay uses the very same arithmetic.
 class PinholeProjector {
   public:
@@ -232,6 +176,9 @@ class PinholeProjector {
         return {origin_, u * right_ + v * up_ + forward_};
     }
 
+    // The camera rays of the packet's first `count` lanes, from the raster positions they hold.
+    void Lanes(Packet& packet) const;
+
   private:
     Vec3 origin_;
     Vec3 forward_;
@@ -240,6 +187,62 @@ class PinholeProjector {
     float xScale_;
     float yScale_;
 };
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define KORVO_LANE_LOOPS __attribute__((target_clones("avx2", "default")))
+#else
+#define KORVO_LANE_LOOPS
+#endif
+
+// Across all lanes at once, as SetLane would form each ray: unit directions where the length is
+// in the range that needs no rescaling, and SetLane itself for any other lane.
+KORVO_LANE_LOOPS void PinholeLanes(const float* __restrict rasterX, const float* __restrict rasterY,
+                                   float xScale, float yScale, Vec3 right, Vec3 up, Vec3 forward,
+                                   RTCRay16& __restrict ray, int* __restrict ordinary) {
+    for (int i = 0; i < kLanes; ++i) {
+        const float u = rasterX[i] * xScale - 1.0f;
+        const float v = rasterY[i] * yScale - 1.0f;
+        const float dx = u * right.x + v * up.x + forward.x;
+        const float dy = u * right.y + v * up.y + forward.y;
+        const float dz = u * right.z + v * up.z + forward.z;
+        const float lengthSquared = dx * dx + dy * dy + dz * dz;
+        const float inverse = 1.0f / std::sqrt(lengthSquared);
+        const int usual = (lengthSquared > 1e-30f) & (lengthSquared < 1e30f);
+        ray.dir_x[i] = usual ? dx * inverse : 0.0f;
+        ray.dir_y[i] = usual ? dy * inverse : 0.0f;
+        ray.dir_z[i] = usual ? dz * inverse : 1.0f;
+        ordinary[i] = usual;
+    }
+}
+
+void PinholeProjector::Lanes(Packet& packet) const {
+    int ordinary[kLanes];
+    RTCRay16& ray = packet.rays.ray;
+    PinholeLanes(packet.rasterX, packet.rasterY, xScale_, yScale_, right_, up_, forward_, ray,
+                 ordinary);
+    const bool originUsable = IsFinite(origin_) && MaxAbs(origin_) <= kLargestCoordinate;
+    for (int i = 0; i < packet.count; ++i) {
+        if (!ordinary[i] || !originUsable) {
+            const Ray r = At(packet.rasterX[i], packet.rasterY[i]);
+            SetLane(packet, i, r.origin, r.direction);
+            continue;
+        }
+        ray.org_x[i] = origin_.x;
+        ray.org_y[i] = origin_.y;
+        ray.org_z[i] = origin_.z;
+        ray.tnear[i] = 0.0f;
+        ray.tfar[i] = kInfinity;
+        ray.time[i] = 0.0f;
+        ray.mask[i] = ~0u;
+        ray.id[i] = 0;
+        ray.flags[i] = 0;
+        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
+        packet.valid[i] = -1;
+        packet.given[i] = false;
+    }
+}
 
 bool Usable(const PinholeCamera& camera) {
     const Transform& t = camera.cameraToWorld;
@@ -304,10 +307,11 @@ struct RayTracer::Impl {
     Rgb ambient;
     Rgba background;
 
-    void FindSurface(const HitRecord& hit, Surface& surface) const;
-    // The shadow ray a light needs at a surface; false when the light adds nothing there or
-    // (for a light without shadows) was added at once.
-    bool LightRay(const Light& light, Surface& surface, ShadowRay& shadow) const;
+    // Shades the lanes of a packet whose first hits are in packet.rays (valid lanes that hit
+    // geometry) into their colours; occlude(packet) traces packet.shadows for the lanes
+    // packet.shadowValid marks.
+    template <typename Occlude>
+    void ShadeHits(Packet& packet, const Occlude& occlude) const;
     // Traces the packet's rays and shades every lane into its colour.
     void Shade(Packet& packet) const;
 
@@ -373,67 +377,220 @@ std::unique_ptr<RayTracer> RayTracer::Create(const TracerScene& scene, std::stri
     return nullptr;
 }
 
-void RayTracer::Impl::FindSurface(const HitRecord& hit, Surface& surface) const {
-    const Vec3& direction = hit.direction;
-    const MeshShading& mesh = meshes[hit.geomID];
+namespace {
 
-    surface.point = hit.origin + direction * hit.distance;
-    // Float error in the hit point grows with its coordinates and the distance travelled;
-    // shadow rays start clear of it. Nothing scene-wide enters, so a vast ground plane does not
-    // lift shadows off the contacts of small objects.
-    surface.offset = 2e-5f * (MaxAbs(surface.point) + hit.distance);
-    // Two-sided: turn the normals towards the viewer, whichever way the triangle winds.
-    surface.facing = Normalize(hit.normal);
-    if (Dot(surface.facing, direction) > 0.0f) surface.facing = -surface.facing;
-    surface.shading = surface.facing;
+// The loops below run across all lanes, whatever each holds, with selects in place of branches,
+// so that they compile to vector code (this file is built without errno or trap semantics for
+// floats, which changes no result); lanes without a hit compute numbers nobody reads. The
+// arithmetic is the same, operation for operation, as one ray at a time would take.
 
-    const float w = 1.0f - hit.u - hit.v;
-    const std::uint32_t* corner = mesh.indices.empty() ? nullptr : &mesh.indices[3 * hit.primID];
-    if (!mesh.normals.empty()) {
-        const Vec3 n = Normalize(w * mesh.normals[corner[0]] + hit.u * mesh.normals[corner[1]] +
-                                 hit.v * mesh.normals[corner[2]]);
-        // A zero or flipped interpolated normal falls back to, or follows, the facing side.
-        if (Dot(n, n) > 0.0f) surface.shading = Dot(n, surface.facing) < 0.0f ? -n : n;
+// Hit points, shadow ray offsets and the unit geometric normal turned towards the viewer
+// (two-sided, whichever way the triangle winds); the shading normal starts as that normal.
+KORVO_LANE_LOOPS void FindPoints(const RTCRayHit16& __restrict rays, LaneSurfaces& __restrict s) {
+    const RTCRay16& r = rays.ray;
+    const RTCHit16& h = rays.hit;
+    for (int i = 0; i < kLanes; ++i) {
+        const float t = r.tfar[i];
+        const float px = r.org_x[i] + r.dir_x[i] * t;
+        const float py = r.org_y[i] + r.dir_y[i] * t;
+        const float pz = r.org_z[i] + r.dir_z[i] * t;
+        s.px[i] = px;
+        s.py[i] = py;
+        s.pz[i] = pz;
+        // Float error in the hit point grows with its coordinates and the distance travelled;
+        // shadow rays start clear of it. Nothing scene-wide enters, so a vast ground plane does
+        // not lift shadows off the contacts of small objects.
+        const float largest = std::max(std::max(std::abs(px), std::abs(py)), std::abs(pz));
+        s.offset[i] = 2e-5f * (largest + t);
+        const float nx = h.Ng_x[i], ny = h.Ng_y[i], nz = h.Ng_z[i];
+        const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+        const float scale = length > 0.0f ? 1.0f / length : 1.0f;
+        float fx = length > 0.0f ? nx * scale : nx;
+        float fy = length > 0.0f ? ny * scale : ny;
+        float fz = length > 0.0f ? nz * scale : nz;
+        const bool away = fx * r.dir_x[i] + fy * r.dir_y[i] + fz * r.dir_z[i] > 0.0f;
+        fx = away ? -fx : fx;
+        fy = away ? -fy : fy;
+        fz = away ? -fz : fz;
+        s.fx[i] = s.sx[i] = fx;
+        s.fy[i] = s.sy[i] = fy;
+        s.fz[i] = s.sz[i] = fz;
     }
-    if (!mesh.triangleColors.empty()) {
-        surface.albedo = mesh.triangleColors[hit.primID];
-    } else if (!mesh.vertexColors.empty()) {
-        surface.albedo = mesh.vertexColors[corner[0]] * w + mesh.vertexColors[corner[1]] * hit.u +
-                         mesh.vertexColors[corner[2]] * hit.v;
-    } else {
-        surface.albedo = mesh.color;
-    }
-    surface.light = ambient;
 }
 
-bool RayTracer::Impl::LightRay(const Light& light, Surface& surface, ShadowRay& shadow) const {
-    Vec3 toLight = light.toLight;
-    float distance = kInfinity;
-    if (!light.directional) {
-        toLight = light.position - surface.point;
-        distance = Length(toLight);
-        if (!(distance > 0.0f)) return false;
-        toLight = toLight * (1.0f / distance);
+// Fills in the shadow rays of a point light for every lane, marks the lanes that need one and
+// sets the light each would bring; adds the light at once where it casts no shadows.
+KORVO_LANE_LOOPS void PointLightRays(const Light& light, LaneSurfaces& __restrict s,
+                                     RTCRay16& __restrict shadows, int* __restrict shadowValid) {
+    const float lx = light.position.x, ly = light.position.y, lz = light.position.z;
+    const float rr = light.radiance.r, rg = light.radiance.g, rb = light.radiance.b;
+    const float falloffScale = light.inverseFalloffSquared;
+    const int cast = light.castShadows ? 1 : 0;
+    for (int i = 0; i < kLanes; ++i) {
+        float tx = lx - s.px[i], ty = ly - s.py[i], tz = lz - s.pz[i];
+        const float distance = std::sqrt(tx * tx + ty * ty + tz * tz);
+        const float inverse = 1.0f / distance;
+        tx = tx * inverse;
+        ty = ty * inverse;
+        tz = tz * inverse;
+        const float cosine = tx * s.sx[i] + ty * s.sy[i] + tz * s.sz[i];
+        // The light must be on the side the surface is seen from.
+        const int reaches = (s.hit[i] != 0) & (distance > 0.0f) &
+                            (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
+        const float falloff = 1.0f / (1.0f + distance * distance * falloffScale);
+        const float weight = cosine * falloff;
+        const float gr = rr * weight, gg = rg * weight, gb = rb * weight;
+        const int unshadowed = reaches & !cast;
+        s.lr[i] += unshadowed ? gr : 0.0f;
+        s.lg[i] += unshadowed ? gg : 0.0f;
+        s.lb[i] += unshadowed ? gb : 0.0f;
+        s.gr[i] = gr;
+        s.gg[i] = gg;
+        s.gb[i] = gb;
+        const float offset = s.offset[i];
+        // Lanes without a shadow ray get harmless numbers: Embree checks whole packets.
+        shadows.org_x[i] = reaches ? s.px[i] + s.fx[i] * offset : 0.0f;
+        shadows.org_y[i] = reaches ? s.py[i] + s.fy[i] * offset : 0.0f;
+        shadows.org_z[i] = reaches ? s.pz[i] + s.fz[i] * offset : 0.0f;
+        shadows.dir_x[i] = reaches ? tx : 0.0f;
+        shadows.dir_y[i] = reaches ? ty : 0.0f;
+        shadows.dir_z[i] = reaches ? tz : 1.0f;
+        // Stop short of the light so that geometry right at the light cannot shadow it.
+        const float length = distance - 2.0f * offset;
+        shadows.tfar[i] = reaches & (0.0f < length) ? length : 0.0f;
+        shadowValid[i] = -(reaches & cast);
     }
-    // The light must be on the side the surface is seen from.
-    if (Dot(toLight, surface.facing) <= 0.0f) return false;
-    const float cosine = Dot(toLight, surface.shading);
-    if (cosine <= 0.0f) return false;
-    const float falloff = light.directional
-                              ? 1.0f
-                              : 1.0f / (1.0f + distance * distance * light.inverseFalloffSquared);
-    const Rgb gain = light.radiance * (cosine * falloff);
-    if (!light.castShadows) {
-        surface.light = surface.light + gain;
-        return false;
+}
+
+KORVO_LANE_LOOPS void DirectionalLightRays(const Light& light, LaneSurfaces& __restrict s,
+                                           RTCRay16& __restrict shadows,
+                                           int* __restrict shadowValid) {
+    const float tx = light.toLight.x, ty = light.toLight.y, tz = light.toLight.z;
+    const float rr = light.radiance.r, rg = light.radiance.g, rb = light.radiance.b;
+    const int cast = light.castShadows ? 1 : 0;
+    const float infinity = std::numeric_limits<float>::infinity();
+    for (int i = 0; i < kLanes; ++i) {
+        const float cosine = tx * s.sx[i] + ty * s.sy[i] + tz * s.sz[i];
+        const int reaches =
+            (s.hit[i] != 0) & (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
+        const float weight = cosine * 1.0f;
+        const float gr = rr * weight, gg = rg * weight, gb = rb * weight;
+        const int unshadowed = reaches & !cast;
+        s.lr[i] += unshadowed ? gr : 0.0f;
+        s.lg[i] += unshadowed ? gg : 0.0f;
+        s.lb[i] += unshadowed ? gb : 0.0f;
+        s.gr[i] = gr;
+        s.gg[i] = gg;
+        s.gb[i] = gb;
+        const float offset = s.offset[i];
+        // Lanes without a shadow ray get harmless numbers: Embree checks whole packets.
+        shadows.org_x[i] = reaches ? s.px[i] + s.fx[i] * offset : 0.0f;
+        shadows.org_y[i] = reaches ? s.py[i] + s.fy[i] * offset : 0.0f;
+        shadows.org_z[i] = reaches ? s.pz[i] + s.fz[i] * offset : 0.0f;
+        shadows.dir_x[i] = reaches ? tx : 0.0f;
+        shadows.dir_y[i] = reaches ? ty : 0.0f;
+        shadows.dir_z[i] = reaches ? tz : 1.0f;
+        shadows.tfar[i] = infinity;
+        shadowValid[i] = -(reaches & cast);
     }
-    const float offset = surface.offset;
-    shadow.origin = surface.point + surface.facing * offset;
-    shadow.direction = toLight;
-    // Stop short of a point light so that geometry right at the light cannot shadow it.
-    shadow.length = light.directional ? kInfinity : std::max(0.0f, distance - 2.0f * offset);
-    shadow.gain = gain;
-    return true;
+}
+
+// Embree marks a blocked shadow ray by setting tfar to −infinity.
+KORVO_LANE_LOOPS void AddUnblocked(LaneSurfaces& __restrict s, const RTCRay16& __restrict shadows,
+                                   const int* __restrict shadowValid) {
+    for (int i = 0; i < kLanes; ++i) {
+        const int lit = (shadowValid[i] != 0) & (shadows.tfar[i] >= 0.0f);
+        s.lr[i] += lit ? s.gr[i] : 0.0f;
+        s.lg[i] += lit ? s.gg[i] : 0.0f;
+        s.lb[i] += lit ? s.gb[i] : 0.0f;
+    }
+}
+
+}  // namespace
+
+template <typename Occlude>
+void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
+    LaneSurfaces& s = packet.surfaces;
+    const RTCHit16& hit = packet.rays.hit;
+    int hits = 0;
+    for (int i = 0; i < kLanes; ++i) {
+        s.hit[i] = i < packet.count && !packet.given[i] && packet.valid[i] &&
+                           hit.geomID[i] != RTC_INVALID_GEOMETRY_ID
+                       ? -1
+                       : 0;
+        hits += s.hit[i] != 0;
+    }
+    // Misses and unusable rays show the background
+    for (int i = 0; i < packet.count; ++i) {
+        if (!packet.given[i] && !s.hit[i]) packet.colors[i] = background;
+    }
+    if (hits == 0) return;
+    FindPoints(packet.rays, s);
+
+    // Colours and interpolated normals of the meshes hit
+    for (int i = 0; i < kLanes; ++i) {
+        s.lr[i] = ambient.r;
+        s.lg[i] = ambient.g;
+        s.lb[i] = ambient.b;
+        if (!s.hit[i]) continue;
+        const MeshShading& mesh = meshes[hit.geomID[i]];
+        const unsigned primID = hit.primID[i];
+        const float u = hit.u[i], v = hit.v[i], w = 1.0f - u - v;
+        const std::uint32_t* corner = mesh.indices.empty() ? nullptr : &mesh.indices[3 * primID];
+        if (!mesh.normals.empty()) {
+            const Vec3 n = Normalize(w * mesh.normals[corner[0]] + u * mesh.normals[corner[1]] +
+                                     v * mesh.normals[corner[2]]);
+            // A zero or flipped interpolated normal falls back to, or follows, the facing side.
+            if (Dot(n, n) > 0.0f) {
+                const Vec3 facing{s.fx[i], s.fy[i], s.fz[i]};
+                const Vec3 shading = Dot(n, facing) < 0.0f ? -n : n;
+                s.sx[i] = shading.x;
+                s.sy[i] = shading.y;
+                s.sz[i] = shading.z;
+            }
+        }
+        Rgb albedo = mesh.color;
+        if (!mesh.triangleColors.empty()) {
+            albedo = mesh.triangleColors[primID];
+        } else if (!mesh.vertexColors.empty()) {
+            albedo = mesh.vertexColors[corner[0]] * w + mesh.vertexColors[corner[1]] * u +
+                     mesh.vertexColors[corner[2]] * v;
+        }
+        s.ar[i] = albedo.r;
+        s.ag[i] = albedo.g;
+        s.ab[i] = albedo.b;
+    }
+
+    // Lambert from each light, the shadow rays of all lanes in one packet
+    for (const Light& light : lights) {
+        if (light.directional) {
+            DirectionalLightRays(light, s, packet.shadows, packet.shadowValid);
+        } else {
+            PointLightRays(light, s, packet.shadows, packet.shadowValid);
+        }
+        if (!light.castShadows) continue;
+        bool any = false;
+        for (int i = 0; i < kLanes; ++i) any |= packet.shadowValid[i] != 0;
+        if (!any) continue;
+        occlude(packet);
+        AddUnblocked(s, packet.shadows, packet.shadowValid);
+    }
+
+    for (int i = 0; i < packet.count; ++i) {
+        if (!s.hit[i]) continue;
+        packet.colors[i] = {s.ar[i] * s.lr[i], s.ag[i] * s.lg[i], s.ab[i] * s.lb[i], 1.0f};
+    }
+}
+
+// Shadow rays start at the surface and carry nothing but their direction and length.
+void ResetShadows(RTCRay16& shadows) {
+    for (int i = 0; i < kLanes; ++i) {
+        shadows.tnear[i] = 0.0f;
+        shadows.time[i] = 0.0f;
+        shadows.mask[i] = ~0u;
+        shadows.id[i] = 0;
+        shadows.flags[i] = 0;
+    }
 }
 
 void RayTracer::Impl::Shade(Packet& packet) const {
@@ -447,50 +604,12 @@ void RayTracer::Impl::Shade(Packet& packet) const {
     // Skipped when the camera gave every colour itself, as a lens shader does.
     if (any) rtcIntersect16(packet.valid, embree->Handle(), &context, &packet.rays);
 
-    // Look up the surface at each hit; misses and unusable rays show the background
-    int hits[kLanes];
-    int hitCount = 0;
-    for (int lane = 0; lane < packet.count; ++lane) {
-        if (packet.given[lane]) continue;
-        if (!packet.valid[lane] || packet.rays.hit.geomID[lane] == RTC_INVALID_GEOMETRY_ID) {
-            packet.colors[lane] = background;
-            continue;
-        }
-        FindSurface(HitOf(packet.rays, lane), packet.surfaces[lane]);
-        hits[hitCount++] = lane;
-    }
-
-    // Lambert from each light, the shadow rays of all lanes in one packet
-    for (const Light& light : lights) {
-        bool shadowed = false;
-        for (int& valid : packet.shadowValid) valid = 0;
-        for (int k = 0; k < hitCount; ++k) {
-            const int lane = hits[k];
-            ShadowRay shadow;
-            if (!LightRay(light, packet.surfaces[lane], shadow)) continue;
-            SetShadowLane(packet.shadows, lane, shadow);
-            packet.gains[lane] = shadow.gain;
-            packet.shadowValid[lane] = -1;
-            shadowed = true;
-        }
-        if (!shadowed) continue;
-        rtcInitIntersectContext(&context);
-        rtcOccluded16(packet.shadowValid, embree->Handle(), &context, &packet.shadows);
-        for (int k = 0; k < hitCount; ++k) {
-            const int lane = hits[k];
-            // Embree marks a blocked shadow ray by setting tfar to −infinity.
-            if (packet.shadowValid[lane] && packet.shadows.tfar[lane] >= 0.0f) {
-                Surface& surface = packet.surfaces[lane];
-                surface.light = surface.light + packet.gains[lane];
-            }
-        }
-    }
-
-    for (int k = 0; k < hitCount; ++k) {
-        const Surface& surface = packet.surfaces[hits[k]];
-        const Rgb c = surface.albedo * surface.light;
-        packet.colors[hits[k]] = {c.r, c.g, c.b, 1.0f};
-    }
+    ResetShadows(packet.shadows);
+    ShadeHits(packet, [&](Packet& p) {
+        RTCIntersectContext shadowContext;
+        rtcInitIntersectContext(&shadowContext);
+        rtcOccluded16(p.shadowValid, embree->Handle(), &shadowContext, &p.shadows);
+    });
 }
 
 TraceResult RayTracer::Trace(const Vec3& origin, const Vec3& direction) const {
@@ -509,30 +628,51 @@ TraceResult RayTracer::Trace(const Vec3& origin, const Vec3& direction) const {
         result.color = impl.background;
         return result;
     }
-    Surface surface;
-    impl.FindSurface(HitOf(rayHit), surface);
-    for (const Light& light : impl.lights) {
-        ShadowRay shadow;
-        if (!impl.LightRay(light, surface, shadow)) continue;
+    // Shaded as the first lane of a packet, its shadow rays traced one by one. Per thread: a
+    // ray function may call Trace while its worker is in the middle of a packet.
+    thread_local Packet packet;
+    RTCRay16& r = packet.rays.ray;
+    RTCHit16& h = packet.rays.hit;
+    for (int i = 0; i < kLanes; ++i) {
+        r.org_x[i] = rayHit.ray.org_x;
+        r.org_y[i] = rayHit.ray.org_y;
+        r.org_z[i] = rayHit.ray.org_z;
+        r.dir_x[i] = rayHit.ray.dir_x;
+        r.dir_y[i] = rayHit.ray.dir_y;
+        r.dir_z[i] = rayHit.ray.dir_z;
+        r.tfar[i] = rayHit.ray.tfar;
+        h.Ng_x[i] = rayHit.hit.Ng_x;
+        h.Ng_y[i] = rayHit.hit.Ng_y;
+        h.Ng_z[i] = rayHit.hit.Ng_z;
+        h.u[i] = rayHit.hit.u;
+        h.v[i] = rayHit.hit.v;
+        h.geomID[i] = rayHit.hit.geomID;
+        h.primID[i] = rayHit.hit.primID;
+    }
+    packet.count = 1;
+    packet.valid[0] = -1;
+    packet.given[0] = false;
+    ResetShadows(packet.shadows);
+    impl.ShadeHits(packet, [&](Packet& p) {
         RTCRay ray;
-        ray.org_x = shadow.origin.x;
-        ray.org_y = shadow.origin.y;
-        ray.org_z = shadow.origin.z;
+        ray.org_x = p.shadows.org_x[0];
+        ray.org_y = p.shadows.org_y[0];
+        ray.org_z = p.shadows.org_z[0];
         ray.tnear = 0.0f;
-        ray.dir_x = shadow.direction.x;
-        ray.dir_y = shadow.direction.y;
-        ray.dir_z = shadow.direction.z;
+        ray.dir_x = p.shadows.dir_x[0];
+        ray.dir_y = p.shadows.dir_y[0];
+        ray.dir_z = p.shadows.dir_z[0];
         ray.time = 0.0f;
-        ray.tfar = shadow.length;
+        ray.tfar = p.shadows.tfar[0];
         ray.mask = ~0u;
         ray.id = 0;
         ray.flags = 0;
-        rtcInitIntersectContext(&context);
-        rtcOccluded1(impl.embree->Handle(), &context, &ray);
-        if (ray.tfar >= 0.0f) surface.light = surface.light + shadow.gain;
-    }
-    const Rgb c = surface.albedo * surface.light;
-    result.color = {c.r, c.g, c.b, 1.0f};
+        RTCIntersectContext shadowContext;
+        rtcInitIntersectContext(&shadowContext);
+        rtcOccluded1(impl.embree->Handle(), &shadowContext, &ray);
+        p.shadows.tfar[0] = ray.tfar;
+    });
+    result.color = packet.colors[0];
     return result;
 }
 
@@ -671,6 +811,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     auto flush = [&](TileScratch& t, std::vector<Rgba>& sums) {
         Packet& packet = t.packet;
         if (packet.count == 0) return;
+        if (projector) projector->Lanes(packet);
         Shade(packet);
         for (int lane = 0; lane < packet.count; ++lane) {
             Rgba& sum = sums[t.targets[lane]];
@@ -685,8 +826,8 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         const int lane = packet.count;
         t.targets[lane] = target;
         if (projector) {
-            const Ray ray = projector->At(rasterX, rasterY);
-            SetLane(packet, lane, ray.origin, ray.direction);
+            packet.rasterX[lane] = rasterX;
+            packet.rasterY[lane] = rasterY;
         } else {
             CameraSample sample = (*rayFunction)(rasterX, rasterY);
             if (const Ray* ray = std::get_if<Ray>(&sample)) {
