@@ -151,15 +151,17 @@ TEST_F(Cli, GenerateRefusalsExitOneWithTheMessageAndItsCode) {
 
 // Whole panoramas of the example scenes, decoded.
 class CliSlow : public Cli {
-  protected:
+  public:
     struct Mean {
         double r = 0, g = 0, b = 0;
     };
-    // The mean colour of a 1536 × 1536 cell of the strip.
-    static Mean CellMean(const KorvoHost::ImageRgba8& image, int cell) {
+
+  protected:
+    // The mean colour of a 1536 × 1536 cell of the strip, or of the grid's row and column.
+    static Mean CellMean(const KorvoHost::ImageRgba8& image, int cell, int row = 0) {
         Mean m;
         long n = 0;
-        for (int y = 0; y < 1536; y += 8)
+        for (int y = row * 1536; y < (row + 1) * 1536; y += 8)
             for (int x = cell * 1536; x < (cell + 1) * 1536; x += 8) {
                 const std::uint8_t* p =
                     &image.pixels[(static_cast<size_t>(y) * image.width + x) * 4];
@@ -179,6 +181,19 @@ class CliSlow : public Cli {
 
 // The strip's cells, mirrored faces in this order.
 constexpr int kRightCell = 0, kLeftCell = 1, kTopCell = 2, kBottomCell = 3;
+// The stereo grid's columns for the same faces; the right eye's row is on top.
+constexpr int kGridLeft = 2, kGridTop = 5, kGridBottom = 4;
+
+// The ceiling above is pale and grey, the wooden floor below brown, the west wall on the left
+// terracotta.
+void ExpectRoomWalls(const CliSlow::Mean& top, const CliSlow::Mean& bottom,
+                     const CliSlow::Mean& left) {
+    EXPECT_GT(top.r + top.g + top.b, bottom.r + bottom.g + bottom.b + 150);
+    EXPECT_LT(top.r - top.b, 40);
+    EXPECT_GT(bottom.r, bottom.g);
+    EXPECT_GT(bottom.g, bottom.b);
+    EXPECT_GT(left.r - left.b, 40);
+}
 
 TEST_F(CliSlow, GenerateRoomShowsItsWallsAndNumbersASecondRun) {
     const fs::path out = temp_.path() / "renders";
@@ -195,15 +210,8 @@ TEST_F(CliSlow, GenerateRoomShowsItsWallsAndNumbersASecondRun) {
     ASSERT_EQ(strip.width, 12 * 1536);
     ASSERT_EQ(strip.height, 1536);
     ExpectMonoEyes(strip);
-    const Mean top = CellMean(strip, kTopCell), bottom = CellMean(strip, kBottomCell),
-               left = CellMean(strip, kLeftCell);
-    // The ceiling above is pale and grey, the wooden floor below brown, the west wall on the left
-    // terracotta.
-    EXPECT_GT(top.r + top.g + top.b, bottom.r + bottom.g + bottom.b + 150);
-    EXPECT_LT(top.r - top.b, 40);
-    EXPECT_GT(bottom.r, bottom.g);
-    EXPECT_GT(bottom.g, bottom.b);
-    EXPECT_GT(left.r - left.b, 40);
+    ExpectRoomWalls(CellMean(strip, kTopCell), CellMean(strip, kBottomCell),
+                    CellMean(strip, kLeftCell));
 
     // A second run into the same folder keeps the first panorama as it was.
     const std::string first = KorvoTest::ReadFile(panorama);
@@ -215,6 +223,35 @@ TEST_F(CliSlow, GenerateRoomShowsItsWallsAndNumbersASecondRun) {
     EXPECT_TRUE(fs::exists(numbered));
     EXPECT_EQ(KorvoTest::ReadFile(panorama), first) << "the first panorama changed";
     EXPECT_FALSE(fs::exists(temp_.path() / "host" / "korvo_scratch"));
+}
+
+TEST_F(CliSlow, GenerateUnderEachRendererShowsTheRoomsWallsToBothEyes) {
+    struct Case {
+        const char* renderer;
+        bool grid;  // the stereo grid of the lens shader, or the strip of a one-frame cube
+    };
+    for (const Case c : {Case{"mental_ray", true}, Case{"vray", false}, Case{"arnold", false}}) {
+        SCOPED_TRACE(c.renderer);
+        const fs::path out = temp_.path() / c.renderer;
+        const Result r =
+            Korvo(Options() + " generate " + Example("room.json") + " --renderer " + c.renderer +
+                  " --no-save --camera Cam_Free -o " + Quote(out.string()));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        KorvoHost::ImageRgba8 panorama;
+        ASSERT_TRUE(KorvoHost::ReadJpeg(out / "room_Cam_Free.jpg", panorama));
+        EXPECT_EQ(panorama.width, c.grid ? 6 * 1536 : 12 * 1536);
+        EXPECT_EQ(panorama.height, c.grid ? 2 * 1536 : 1536);
+        for (int eye = 0; eye < 2; ++eye) {
+            if (c.grid)
+                ExpectRoomWalls(CellMean(panorama, kGridTop, eye),
+                                CellMean(panorama, kGridBottom, eye),
+                                CellMean(panorama, kGridLeft, eye));
+            else
+                ExpectRoomWalls(CellMean(panorama, kTopCell + 6 * eye),
+                                CellMean(panorama, kBottomCell + 6 * eye),
+                                CellMean(panorama, kLeftCell + 6 * eye));
+        }
+    }
 }
 
 TEST_F(CliSlow, GenerateCourtyardShowsSkyAboveAndGroundBelow) {

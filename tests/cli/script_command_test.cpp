@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/korvo_command.h"
+#include "standalone_host/image_files/image_files.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -46,6 +47,24 @@ TEST_F(ScriptCommand, ExampleScriptRunsOnTheExampleRoom) {
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_NE(r.output.find("Korvo plug-in " KORVO_VERSION "\n"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"Cam_Free is back where it was\"\n"), std::string::npos) << r.output;
+}
+
+class ScriptCommandSlow : public ScriptCommand {};
+
+TEST_F(ScriptCommandSlow, ExampleScriptWritesThePanoramaWithGeneratesAnswers) {
+    const fs::path out = temp_.path() / "renders";
+    const auto r = Korvo(Options() + " script --quiet " + Room() + " " +
+                         Quote(std::string(KORVO_EXAMPLES) + "/room_panoramas.korvo") +
+                         " --no-save --camera Cam_Free -o " + Quote(out.string()));
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const fs::path panorama = out / "room_Cam_Free.jpg";
+    EXPECT_NE(r.output.find(panorama.string() + "\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Log: " + (out / "korvo_log.txt").string()), std::string::npos)
+        << r.output;
+    KorvoHost::ImageRgba8 strip;
+    ASSERT_TRUE(KorvoHost::ReadJpeg(panorama, strip));
+    EXPECT_EQ(strip.width, 12 * 1536);
+    EXPECT_EQ(strip.height, 1536);
 }
 
 TEST_F(ScriptCommand, ErrorsNameTheFileLineAndColumnAndExitWithOne) {

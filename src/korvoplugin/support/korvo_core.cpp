@@ -2,11 +2,9 @@
 
 #include "korvo_plugin.h"
 #include "render/face_geometry.h"
-#include "render/renderer_kind.h"
 #include "render/vray_backend.h"
 #include "resources/resource.h"
 #include "shell/cube_loop.h"
-#include "shell/error_status.h"
 #include "shell/workflow.h"
 #include "support/file_utils.h"
 #include "support/settings.h"
@@ -40,26 +38,6 @@ KorvoCoreImp theKorvoCore(kKorvoCoreInterfaceID, L"korvo", IDS_DUMMY, nullptr, F
     p_end);
 // clang-format on
 
-// The Generate button's checks on the current camera list and renderer, without a scan, a dialog
-// or an analytics hit. A failed check records its error unless suppressed.
-bool CheckWorkflow(KorvoPlugin& plugin, bool suppress) {
-    if (plugin.cameras.Count() == 0) {
-        if (!suppress) SetError(kErrorNoCameras, false);
-        ClearCameras(plugin);
-        return false;
-    }
-    const RendererKind kind = ClassifyRenderer(CurrentRenderer());
-    if (kind == RendererKind::VRayRT) {
-        if (!suppress) SetError(kErrorVRayRT, false);
-        return false;
-    }
-    if (kind == RendererKind::VRay && CountStereoHelpers() > 1) {
-        if (!suppress) SetError(kErrorManyHelpers, false);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 KorvoCoreImp::KorvoCoreImp(Interface_ID id, const MCHAR* name, StringResID description,
@@ -76,7 +54,7 @@ void KorvoCoreImp::get_cams() { ::Korvo::get_cams(GetKorvoPlugin()); }
 void KorvoCoreImp::fix_cam(INode* cam) { ::Korvo::fix_cam(GetKorvoPlugin(), cam); }
 
 bool KorvoCoreImp::validate_worfklow(bool suppress_messages) {
-    return CheckWorkflow(GetKorvoPlugin(), suppress_messages);
+    return ::Korvo::validate_worfklow(GetKorvoPlugin(), suppress_messages);
 }
 
 void KorvoCoreImp::tranform_cam(INode* cam, int side, Matrix3* old_mat, Matrix3* old_targ_mat) {

@@ -118,33 +118,7 @@ int Run(int argc, char** argv) {
     generateCommand->add_option("SCENE", generate.scene, "Scene file (.json)")
         ->required()
         ->option_text("SCENE");
-    generateCommand
-        ->add_option("-o,--output", generate.output,
-                     "Output folder (the folder browser's answer; made when missing)")
-        ->option_text("DIR");
-    CLI::Option* cameraOption =
-        generateCommand
-            ->add_option("--camera", generate.cameras,
-                         "A camera to render (repeatable; the camera dialog's check boxes)")
-            ->option_text("NAME")
-            ->expected(1)
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    generateCommand->add_flag("--all-cameras", generate.allCameras, "Render every camera")
-        ->excludes(cameraOption);
-    bool save = false, noSave = false;
-    CLI::Option* saveFlag = generateCommand->add_flag(
-        "--save", save, "Save the scene file first (the save prompt's Save)");
-    CLI::Option* noSaveFlag = generateCommand->add_flag(
-        "--no-save", noSave, "Go on without saving (the save prompt's Continue without saving)");
-    saveFlag->excludes(noSaveFlag);
-    std::string rendererList;
-    for (const std::string& name : RendererNames())
-        rendererList += (rendererList.empty() ? "" : "|") + name;
-    generateCommand
-        ->add_option("--renderer", generate.renderer,
-                     "Make this renderer current first (default: the scene's)")
-        ->option_text(rendererList)
-        ->check(CLI::IsMember(RendererNames()));
+    AddAnswerOptions(*generateCommand, generate.answers);
 
     try {
         cli.parse(argc, argv);
@@ -154,11 +128,7 @@ int Run(int argc, char** argv) {
     }
     if (info->parsed()) return Info(global, sceneFile);
     if (auto code = runScript(HostOptionsFrom(global))) return *code;
-    if (generateCommand->parsed()) {
-        if (save) generate.save = true;
-        if (noSave) generate.save = false;
-        return Generate(HostOptionsFrom(global), generate);
-    }
+    if (generateCommand->parsed()) return Generate(HostOptionsFrom(global), generate);
     return kExitUsage;
 }
 

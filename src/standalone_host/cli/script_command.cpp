@@ -7,6 +7,7 @@
 #include <string>
 
 #include "standalone_host/cli/commands.h"
+#include "standalone_host/cli/dialog_answers.h"
 #include "standalone_host/core/scripting.h"
 #include "standalone_host/platform/utf8.h"
 
@@ -21,6 +22,7 @@ struct ScriptOptions {
     std::string file;
     std::string text;
     bool quiet = false;
+    AnswerOptions answers;  // for the dialogs of korvo.generate()
 };
 
 int Fail(const std::string& message) {
@@ -59,7 +61,20 @@ int RunScript(const ScriptOptions& options, const KorvoHost::HostOptions& hostOp
         std::fputs((ToUtf8(value.Describe()) + "\n").c_str(), stdout);
         std::fflush(stdout);
     };
-    const KorvoHost::ScriptResult result = app.Core().Scripting().Run(text, /*quiet=*/true, echo);
+    DialogAnswers answers;
+    if (const int refused = answers.Prepare(app, options.answers, DialogAnswers::Missing::Close))
+        return refused;
+    KorvoHost::ScriptResult result;
+    {
+        const DialogAnswers::Scope scope(answers);
+        result = app.Core().Scripting().Run(text, /*quiet=*/true, echo);
+    }
+    // What the script's requests came to, as korvo generate tells it; the exit code is the
+    // script's own.
+    if (answers.Asked()) {
+        (void)answers.Outcome();
+        answers.ListResults();
+    }
     if (!result.ok) {
         const std::string where = fromFile ? options.file : std::string("-e");
         return Fail(where + ": " + ToUtf8(result.error.Describe()));
@@ -86,13 +101,17 @@ SubcommandRunner AddScriptCommand(CLI::App& cli) {
     text->excludes(file);
     script->add_flag("-q,--quiet", options->quiet,
                      "Print only what the script prints, not the value of every statement");
+    AddAnswerOptions(*script, options->answers);
     script->callback([script, file, text] {
         if (file->count() == 0 && text->count() == 0) throw CLI::RequiredError("FILE or -e TEXT");
     });
     script->footer(
         "Examples:\n"
         "  korvo script examples/room.json examples/room_panoramas.korvo\n"
-        "  korvo script examples/room.json -e 'korvo.num_helpers()'\n");
+        "  korvo script examples/room.json -e 'korvo.num_helpers()'\n"
+        "The dialogs of korvo.generate() take the answers of -o, --camera, --all-cameras,\n"
+        "--save/--no-save as korvo generate does; what is not given is asked on a terminal,\n"
+        "or closes the dialog without one.\n");
 
     return [script, options](const KorvoHost::HostOptions& hostOptions) -> std::optional<int> {
         if (!script->parsed()) return std::nullopt;
