@@ -161,9 +161,9 @@ void AddAnswerOptions(CLI::App& command, AnswerOptions& options) {
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command.add_flag("--all-cameras", options.allCameras, "Render every camera")
         ->excludes(cameraOption);
-    CLI::Option* save =
-        command.add_flag_callback("--save", [&options] { options.save = true; },
-                                  "Save the scene file first (the save prompt's Save)");
+    CLI::Option* save = command.add_flag_callback(
+        "--save", [&options] { options.save = true; },
+        "Save the scene file first (the save prompt's Save)");
     CLI::Option* noSave = command.add_flag_callback(
         "--no-save", [&options] { options.save = false; },
         "Go on without saving (the save prompt's Continue without saving)");
@@ -195,8 +195,7 @@ DialogAnswers::~DialogAnswers() {
     if (noInput_ >= 0) close(noInput_);
 }
 
-int DialogAnswers::Prepare(KorvoHost::HostApp& app, const AnswerOptions& options,
-                           Missing missing) {
+int DialogAnswers::Prepare(KorvoHost::HostApp& app, const AnswerOptions& options, Missing missing) {
     // The user switches renderer in the host before pressing Generate.
     if (!options.renderer.empty()) {
         const auto* it =
@@ -242,8 +241,7 @@ int DialogAnswers::Prepare(KorvoHost::HostApp& app, const AnswerOptions& options
     if (asks_) {
         terminal_ = KorvoHost::MakeTerminalFrontEnd(given_);
     } else {
-        if (!unanswered.empty() && missing == Missing::Refuse)
-            return Fail(kExitUsage, unanswered);
+        if (!unanswered.empty() && missing == Missing::Refuse) return Fail(kExitUsage, unanswered);
         given_.Close(kCompletionDialog);
         if (isatty(STDERR_FILENO)) {
             noInput_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -275,8 +273,7 @@ bool DialogAnswers::Asked() const { return observer_ && observer_->Asked(); }
 
 int DialogAnswers::Outcome() const {
     if (!observer_) return kExitFailure;
-    if (!observer_->Errors().empty())
-        return Fail(kExitFailure, ToUtf8(observer_->Errors().back()));
+    if (!observer_->Errors().empty()) return Fail(kExitFailure, ToUtf8(observer_->Errors().back()));
     if (observer_->Completed()) return kExitSuccess;
     if (!asks_ && (!given_.Unanswered().empty() || given_.BrowserUnanswered()))
         return Fail(kExitUsage, "the plug-in asked a question the options do not answer");
