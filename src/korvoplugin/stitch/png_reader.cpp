@@ -232,6 +232,30 @@ class ByteInput {
     std::vector<uint8_t> buffer_;
 };
 
+// The image data's inflater: started when the first rows are wanted, ended with its owner.
+class Inflater {
+  public:
+    Inflater() = default;
+    ~Inflater() {
+        if (started_) inflateEnd(&stream_);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // False when zlib cannot set it up (no memory).
+    bool Start() {
+        started_ = inflateInit(&stream_) == Z_OK;
+        return started_;
+    }
+
+    z_stream* operator->() { return &stream_; }
+    z_stream* get() { return &stream_; }
+
+  private:
+    z_stream stream_{};
+    bool started_ = false;
+};
+
 // Rows are inflated this many at a time, so that they are unfiltered while in cache.
 constexpr uint64_t kWindowBytes = 128 * 1024;
 
@@ -249,16 +273,12 @@ class PngRowReader::Decoder {
   public:
     explicit Decoder(ByteInput input) : input_(std::move(input)) { ReadHeader(); }
 
-    ~Decoder() {
-        if (inflating_) inflateEnd(&z_);
-    }
-
     const PngImage& header() const { return header_; }
-    bool damaged() const { return damaged_; }
+    bool damaged() const { return stream_ == Stream::Damaged; }
     bool outOfMemory() const { return outOfMemory_; }
 
     PngError error() const {
-        if (damaged_ || !anyRows_) return PngError::ImageData;
+        if (damaged() || !anyRows_) return PngError::ImageData;
         if (unknownFilter_) return PngError::FilterType;
         return walkError_;
     }
@@ -275,28 +295,28 @@ class PngRowReader::Decoder {
         // Rows nobody asked for still belong to the stream: damage there voids the image.
         while (Refill()) {
         }
-        if (!damaged_ && !streamEnded_ && inflating_ && produced_ == header_.height) {
+        if (stream_ == Stream::Inflating && produced_ == header_.height) {
             // Every row is out: read the stream's end, with no room for more rows.
             for (;;) {
-                if (z_.avail_in == 0 && !FeedInflater()) {
-                    damaged_ = true;  // ends before the inflater is done
+                if (z_->avail_in == 0 && !FeedInflater()) {
+                    stream_ = Stream::Damaged;  // ends before the inflater is done
                     break;
                 }
                 uint8_t none;
-                z_.next_out = &none;
-                z_.avail_out = 0;
+                z_->next_out = &none;
+                z_->avail_out = 0;
                 const int status = Inflate();
                 if (status == Z_STREAM_END) break;
                 if (status != Z_OK && status != Z_BUF_ERROR) {
-                    damaged_ = true;
+                    stream_ = Stream::Damaged;
                     break;
                 }
                 // zlib stops with input left only when it has more bytes to write: the stream
                 // holds more than the header allows. The image's rows are all here.
-                if (z_.avail_in != 0) break;
+                if (z_->avail_in != 0) break;
             }
         }
-        if (inChunk_ && !CloseChunk() && chunkUsed_) damaged_ = true;
+        if (inChunk_ && !CloseChunk() && chunkUsed_) stream_ = Stream::Damaged;
         // The chunks after the image data: gamma, intent, and whether they are intact.
         Walk();
     }
@@ -423,7 +443,7 @@ class PngRowReader::Decoder {
             }
             if (chunkLeft_ == 0) {
                 if (!CloseChunk()) {
-                    if (chunkUsed_) damaged_ = true;
+                    if (chunkUsed_) stream_ = Stream::Damaged;
                     return false;
                 }
                 continue;
@@ -432,37 +452,38 @@ class PngRowReader::Decoder {
                 input_.Peek(static_cast<size_t>(std::min<uint64_t>(chunkLeft_, kFileBlock)));
             if (piece.empty()) {
                 EndWalk(PngError::Chunk);  // the chunk runs past the end of the file
-                if (chunkUsed_) damaged_ = true;
+                if (chunkUsed_) stream_ = Stream::Damaged;
                 return false;
             }
-            z_.next_in = const_cast<Bytef*>(piece.data());
-            z_.avail_in = static_cast<uInt>(piece.size());
+            z_->next_in = const_cast<Bytef*>(piece.data());
+            z_->avail_in = static_cast<uInt>(piece.size());
             return true;
         }
     }
 
     // One inflate call; the input it took counts towards the chunk's CRC.
     int Inflate() {
-        const uInt before = z_.avail_in;
-        const int status = inflate(&z_, Z_NO_FLUSH);
-        if (before != z_.avail_in) {
+        const uInt before = z_->avail_in;
+        const int status = inflate(z_.get(), Z_NO_FLUSH);
+        if (before != z_->avail_in) {
             chunkUsed_ = true;
-            TakeChunkBytes(before - z_.avail_in);
+            TakeChunkBytes(before - z_->avail_in);
         }
-        if (status == Z_STREAM_END) streamEnded_ = true;
+        if (status == Z_STREAM_END) stream_ = Stream::Ended;
         return status;
     }
 
     // Inflates and unfilters the next window of rows. False when no more rows come.
     bool Refill() {
         // No stride: the header was refused, and no rows come.
-        if (damaged_ || streamEnded_ || produced_ >= header_.height || stride_ == 0) return false;
-        if (!inflating_) {
-            if (inflateInit(&z_) != Z_OK) {
-                damaged_ = outOfMemory_ = true;
+        if (stream_ >= Stream::Ended || produced_ >= header_.height || stride_ == 0) return false;
+        if (stream_ == Stream::NotStarted) {
+            if (!z_.Start()) {
+                stream_ = Stream::Damaged;
+                outOfMemory_ = true;
                 return false;
             }
-            inflating_ = true;
+            stream_ = Stream::Inflating;
         }
         // The last row of the window becomes the row above the next window's first row.
         if (rows_ > 0) {
@@ -473,30 +494,30 @@ class PngRowReader::Decoder {
         rows_ = read_ = 0;
         filled_ = 0;
         const uint64_t want = std::min<uint64_t>(windowRows_, header_.height - produced_) * stride_;
-        while (filled_ < want && !streamEnded_ && !damaged_) {
-            if (z_.avail_in == 0 && !FeedInflater()) {
-                damaged_ = true;  // out of image data before the stream's end
+        while (filled_ < want && stream_ == Stream::Inflating) {
+            if (z_->avail_in == 0 && !FeedInflater()) {
+                stream_ = Stream::Damaged;  // out of image data before the stream's end
                 break;
             }
             if (!Grow(want)) break;
-            z_.next_out = window_.data() + filled_;
-            z_.avail_out = static_cast<uInt>(
+            z_->next_out = window_.data() + filled_;
+            z_->avail_out = static_cast<uInt>(
                 std::min<uint64_t>(std::min<uint64_t>(window_.size(), want) - filled_, 1u << 30));
-            const uInt room = z_.avail_out;
-            const uInt input = z_.avail_in;
+            const uInt room = z_->avail_out;
+            const uInt input = z_->avail_in;
             const int status = Inflate();
-            filled_ += room - z_.avail_out;
+            filled_ += room - z_->avail_out;
             const bool stuck =
-                status == Z_BUF_ERROR && input == z_.avail_in && room == z_.avail_out;
+                status == Z_BUF_ERROR && input == z_->avail_in && room == z_->avail_out;
             if ((status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) || stuck) {
-                damaged_ = true;
+                stream_ = Stream::Damaged;
             }
         }
-        if (streamEnded_ && inChunk_) {
+        if (stream_ == Stream::Ended && inChunk_) {
             // The chunk that ends the stream is checked before its rows count.
-            if (!CloseChunk()) damaged_ = true;
+            if (!CloseChunk()) stream_ = Stream::Damaged;
         }
-        if (damaged_) return false;
+        if (damaged()) return false;
 
         const uint64_t whole = filled_ / stride_;
         rows_ = whole + (filled_ % stride_ != 0 ? 1 : 0);
@@ -525,7 +546,8 @@ class PngRowReader::Decoder {
             }
             return true;
         } catch (const std::bad_alloc&) {
-            damaged_ = outOfMemory_ = true;
+            stream_ = Stream::Damaged;
+            outOfMemory_ = true;
             return false;
         }
     }
@@ -541,10 +563,11 @@ class PngRowReader::Decoder {
     uint64_t chunkLeft_ = 0;
     uLong chunkCrc_ = 0;
 
-    z_stream z_{};
-    bool inflating_ = false;
-    bool streamEnded_ = false;
-    bool damaged_ = false;
+    // How far the image data has come, in the order it gets there; Damaged ends it from any
+    // stage: the data could not be inflated, or it proved damaged or cut short.
+    enum class Stream { NotStarted, Inflating, Ended, Damaged };
+    Stream stream_ = Stream::NotStarted;
+    Inflater z_;
     bool outOfMemory_ = false;
     bool unknownFilter_ = false;
     bool anyRows_ = false;
