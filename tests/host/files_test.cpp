@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "host/bitmap.h"
@@ -41,17 +42,16 @@ class OtherFileSystemDir {
         if (::stat(here.c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev) {
             return;
         }
-        std::string pattern = "/dev/shm/korvo-test-XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
+        try {
+            dir_.emplace("/dev/shm");
+        } catch (const fs::filesystem_error&) {
+            // No folder to be had there: no second file system for the test either.
+        }
     }
-    ~OtherFileSystemDir() {
-        std::error_code error;
-        if (!path_.empty()) fs::remove_all(path_, error);
-    }
-    const fs::path& path() const { return path_; }
+    fs::path path() const { return dir_ ? dir_->path() : fs::path(); }
 
   private:
-    fs::path path_;
+    std::optional<KorvoTest::TempDir> dir_;
 };
 
 TEST(Files, AttributesAndDeletion) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "standalone_host/image_files/srgb.h"
+#include "test_support/temp_dir.h"
 
 namespace KorvoHost {
 namespace {
@@ -19,16 +19,8 @@ namespace fs = std::filesystem;
 
 class ImageFilesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = fs::temp_directory_path() / ("korvo_image_files_" + std::string(info->name()) +
-                                               "_" + std::to_string(::getpid()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
-    fs::path folder_;
+    KorvoTest::TempDir dir_;
+    const fs::path folder_ = dir_.path();
 };
 
 // A smooth colour ramp with varying alpha: easy on JPEG, every byte value on PNG.

@@ -3,7 +3,6 @@
 #include "standalone_host/scene/scene_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene_node.h"
 #include "standalone_host/scene/scene_objects.h"
+#include "test_support/temp_dir.h"
 
 using namespace KorvoHost;
 namespace fs = std::filesystem;
@@ -22,21 +22,7 @@ namespace {
 
 const fs::path kData = fs::path(KORVO_TEST_DATA) / "scene";
 
-class TempFolder {
-  public:
-    TempFolder() {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() /
-                ("korvo_scene_" + std::string(test->name()) + "_" + std::to_string(getpid()));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using TempFolder = KorvoTest::TempDir;
 
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

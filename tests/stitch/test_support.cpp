@@ -301,20 +301,6 @@ PngBuilder& PngBuilder::Raw(std::span<const uint8_t> bytes) {
 
 // ---- Files ----
 
-TempDir::TempDir() {
-    std::random_device entropy;
-    const auto base = std::filesystem::temp_directory_path();
-    for (;;) {
-        path_ = base / ("korvo_stitch_test_" + std::to_string(entropy()));
-        if (std::filesystem::create_directory(path_)) break;
-    }
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

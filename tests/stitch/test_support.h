@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support/temp_dir.h"
+
 namespace Korvo::test {
 
 // ---- Pictures ----
@@ -100,17 +102,10 @@ std::vector<uint8_t> Deflate(std::span<const uint8_t> data, int level = 6);
 
 // ---- Files ----
 
-class TempDir {
+// The tests' temporary folder, naming its files as the coders take them: as path strings.
+class TempDir : public KorvoTest::TempDir {
   public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
+    std::string operator/(const std::string& name) const { return (path() / name).string(); }
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);

@@ -94,15 +94,13 @@ TEST_F(MoveFileSafeTest, NumberedNamesAcrossFileSystems) {
         here.st_dev == shm.st_dev) {
         GTEST_SKIP() << "no second file system";
     }
-    std::string pattern = "/dev/shm/korvo-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path remote = pattern;
+    const KorvoTest::TempDir remoteDir("/dev/shm");
+    const fs::path& remote = remoteDir.path();
     WriteFile(remote / "a.jpg", "old");
     EXPECT_EQ(Move(remote / "a.jpg", false), Korvo::kMoveDone);
     EXPECT_EQ(ReadFile(remote / "a (1).jpg"), "panorama");
     EXPECT_EQ(ReadFile(remote / "a.jpg"), "old");
     EXPECT_FALSE(fs::exists(source_));
-    fs::remove_all(remote);
 }
 
 TEST(EnsureFolder, CreatesOnlyTheLastElement) {

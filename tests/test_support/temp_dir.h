@@ -1,4 +1,5 @@
-// A private temporary folder that disappears with the test.
+// A private temporary folder that disappears with the test: every test that writes files makes
+// them in one of these.
 #pragma once
 
 #include <unistd.h>
@@ -12,14 +13,18 @@ namespace KorvoTest {
 
 class TempDir {
   public:
-    TempDir() {
+    // A new folder under the system's temporary folder.
+    TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+    // A new folder under `base`, which must exist and be writable.
+    explicit TempDir(const std::filesystem::path& base) {
         static std::atomic<int> counter{0};
-        const auto base = std::filesystem::temp_directory_path();
         for (;;) {
             path_ = base /
                     ("korvo-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
             std::error_code ec;
             if (std::filesystem::create_directory(path_, ec)) break;
+            // A name taken already gives no error: try the next one. Anything else will not pass.
+            if (ec) throw std::filesystem::filesystem_error("no temporary folder", path_, ec);
         }
     }
     ~TempDir() {
