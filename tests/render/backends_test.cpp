@@ -12,6 +12,7 @@
 #include "render/arnold_backend.h"
 #include "render/renderer_kind.h"
 #include "render/vray_backend.h"
+#include "resources/resource.h"
 #include "shell/error_status.h"
 #include "standalone_host/core/bitmaps.h"
 #include "standalone_host/core/scripting.h"
@@ -133,7 +134,7 @@ TEST_F(Backends, VRayRunsTheProgressBarAsAMarquee) {
     const HWND dialog = CreateDialogParamW(
         GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
         [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-    plugin().progress.bar = GetDlgItem(dialog, 1029);
+    plugin().progress.bar = GetDlgItem(dialog, Korvo::IDC_PROGRESS_BAR);
     EXPECT_TRUE(RunVRay());
     EXPECT_TRUE(GetWindowLongPtrW(plugin().progress.bar, GWL_STYLE) & PBS_MARQUEE);
     plugin().progress.bar = nullptr;

@@ -9,6 +9,7 @@
 
 #include "cube_run.h"
 #include "render/face_geometry.h"
+#include "resources/resource.h"
 #include "shell/error_status.h"
 #include "standalone_host/core/bitmaps.h"
 #include "standalone_host/core/scripting.h"
@@ -61,7 +62,7 @@ class CubeLoop : public CubeRun {
             GetModuleHandleW(nullptr), MAKEINTRESOURCEW(107), nullptr,
             [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         plugin().progress.dialog = dialog_;
-        plugin().progress.bar = GetDlgItem(dialog_, 1029);
+        plugin().progress.bar = GetDlgItem(dialog_, Korvo::IDC_PROGRESS_BAR);
         plugin().progress.cancelled = false;
         watcher_ = std::make_unique<ProgressWatcher>(plugin().progress.bar, plugin().progress);
         KorvoHost::SetFrontEnd(watcher_.get());

@@ -23,6 +23,8 @@ using KorvoHost::HostOptions;
 
 constexpr Class_ID kUtilityClass{0x505201BD, 0x5A582925};
 constexpr Class_ID kStereoClass{0x26B1639B, 0x662A38C8};
+// The utility panel and its controls.
+constexpr int kPanel = 101, kGenerate = 1001, kVersionLabel = 1031;
 
 // Writes a registry file holding the plug-in's key with the given values (none: no key at all).
 fs::path WriteRegistry(const fs::path& folder, const char* version, const char* cid = "abc-123") {
@@ -63,7 +65,7 @@ class PluginEntry : public ::testing::Test {
     }
 
     std::wstring PanelLabel(HWND page) {
-        return KorvoHost::WindowText(KorvoHost::FindControl(page, 1031));
+        return KorvoHost::WindowText(KorvoHost::FindControl(page, kVersionLabel));
     }
 
     KorvoTest::TempDir temp_;
@@ -153,8 +155,8 @@ TEST_F(PluginEntry, PanelShowsTheRegistryVersion) {
     ASSERT_EQ(app_->Core().RollupPages().size(), 1u);
     EXPECT_EQ(app_->Core().RollupPages()[0].title, L"Korvo for 3DS Max BETA");
     EXPECT_EQ(app_->Core().RollupPages()[0].category, 4000);
-    EXPECT_EQ(KorvoHost::DialogId(page), 101);
-    EXPECT_EQ(KorvoHost::WindowText(KorvoHost::FindControl(page, 1001)), L"Generate");
+    EXPECT_EQ(KorvoHost::DialogId(page), kPanel);
+    EXPECT_EQ(KorvoHost::WindowText(KorvoHost::FindControl(page, kGenerate)), L"Generate");
 }
 
 TEST_F(PluginEntry, PanelWithoutVersionReadsVersionColon) {
