@@ -53,12 +53,31 @@ BMMRES HostBitmap::Write(BitmapInfo* bi, int) {
     const std::wstring name = bi && *bi->Name() ? std::wstring(bi->Name()) : outputName_;
     if (name.empty()) return BMMRES_INVALIDFORMAT;
     const auto path = ToPath(name);
+    namespace fs = std::filesystem;
+    if (lastWrite_ && lastWrite_->changes == changes_ && lastWrite_->path != path &&
+        lastWrite_->path.extension() == path.extension()) {
+        std::error_code sizeError, timeError;
+        const std::uintmax_t size = fs::file_size(lastWrite_->path, sizeError);
+        const fs::file_time_type time = fs::last_write_time(lastWrite_->path, timeError);
+        if (!sizeError && !timeError && size == lastWrite_->size && time == lastWrite_->time &&
+            CopyImageFile(lastWrite_->path, path).ok) {
+            lastError_.clear();
+            return BMMRES_SUCCESS;
+        }
+    }
     const ImageFileStatus status =
         type_ == BMM_FLOAT_RGBA_32
             ? WriteImageFile(path, ImageRgbaFloatView{width_, height_, rgbaFloat_},
                              kHostJpegQuality)
             : WriteImageFile(path, ImageRgba8View{width_, height_, rgba8_}, kHostJpegQuality);
     lastError_ = status.ok ? std::string() : status.message;
+    lastWrite_.reset();
+    if (status.ok) {
+        std::error_code sizeError, timeError;
+        WrittenFile written{path, changes_, fs::file_size(path, sizeError),
+                            fs::last_write_time(path, timeError)};
+        if (!sizeError && !timeError) lastWrite_ = std::move(written);
+    }
     return status.ok ? BMMRES_SUCCESS : BMMRES_IOERROR;
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,9 +25,16 @@ class HostBitmap final : public Bitmap {
     int Close(BitmapInfo* bi, int flag) override;
     void DeleteThis() override;
 
-    // Pixels, rows top to bottom, four values per pixel: one of the two is empty.
-    std::span<std::uint8_t> Rgba8() { return rgba8_; }
-    std::span<float> RgbaFloat() { return rgbaFloat_; }
+    // Pixels, rows top to bottom, four values per pixel: one of the two is empty. Asking for
+    // them counts as changing them.
+    std::span<std::uint8_t> Rgba8() {
+        ++changes_;
+        return rgba8_;
+    }
+    std::span<float> RgbaFloat() {
+        ++changes_;
+        return rgbaFloat_;
+    }
 
     // The message of the last failed write, for the host's log.
     const std::string& LastError() const { return lastError_; }
@@ -38,6 +47,18 @@ class HostBitmap final : public Bitmap {
     std::vector<float> rgbaFloat_;
     std::wstring outputName_;
     std::string lastError_;
+
+    // The last file written, so that the same pixels written again under another name of the
+    // same type (a mono face serves both eyes) are copied instead of encoded once more, while
+    // that file is still as it was written.
+    struct WrittenFile {
+        std::filesystem::path path;
+        std::uint64_t changes = 0;
+        std::uintmax_t size = 0;
+        std::filesystem::file_time_type time;
+    };
+    std::uint64_t changes_ = 0;
+    std::optional<WrittenFile> lastWrite_;
 };
 
 // Bitmaps created and not yet deleted.

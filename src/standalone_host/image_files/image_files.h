@@ -64,6 +64,9 @@ ImageFileStatus WriteImageFile(const std::filesystem::path& path, const ImageRgb
 ImageFileStatus WriteImageFile(const std::filesystem::path& path, const ImageRgbaFloatView& image,
                                int jpegQuality = 90);
 
+// A copy of an image file, made the same way: written beside the target and renamed into place.
+ImageFileStatus CopyImageFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Any PNG libpng reads (palette, grey, 16-bit, interlaced) or any JPEG libjpeg reads, as 8-bit
 // RGBA with the stored sample values (no gamma correction). Images over 2^28 pixels are refused.
 ImageFileStatus ReadPng(const std::filesystem::path& path, ImageRgba8& image);
