@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/interface.h"
+#include "standalone_host/cli/convert_command.h"
 #include "standalone_host/cli/generate_command.h"
 #include "standalone_host/cli/scene_summary.h"
 #include "standalone_host/cli/script_command.h"
@@ -88,6 +89,8 @@ int Run(int argc, char** argv) {
         "  korvo info examples/room.json       what the scene holds and which renderer it uses\n"
         "  korvo generate examples/room.json -o out --all-cameras --no-save\n"
         "                                      one panorama per camera of the room, in out/\n"
+        "  korvo convert out/room_Cam_Free.jpg -o room_360.jpg\n"
+        "                                      as stereo equirectangular, left eye on top\n"
         "\nRun 'korvo COMMAND --help' for the options of a command.\n");
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
@@ -108,6 +111,7 @@ int Run(int argc, char** argv) {
         cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
     info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
     const SubcommandRunner runScript = AddScriptCommand(cli);
+    const SubcommandRunner runConvert = AddConvertCommand(cli);
 
     GenerateOptions generate;
     CLI::App* generateCommand = cli.add_subcommand(
@@ -128,6 +132,7 @@ int Run(int argc, char** argv) {
     }
     if (info->parsed()) return Info(global, sceneFile);
     if (auto code = runScript(HostOptionsFrom(global))) return *code;
+    if (auto code = runConvert(HostOptionsFrom(global))) return *code;
     if (generateCommand->parsed()) return Generate(HostOptionsFrom(global), generate);
     return kExitUsage;
 }

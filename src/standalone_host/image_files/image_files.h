@@ -72,4 +72,7 @@ ImageFileStatus CopyImageFile(const std::filesystem::path& from, const std::file
 ImageFileStatus ReadPng(const std::filesystem::path& path, ImageRgba8& image);
 ImageFileStatus ReadJpeg(const std::filesystem::path& path, ImageRgba8& image);
 
+// The pixel size from a JPEG's header, without decoding the image.
+ImageFileStatus ReadJpegSize(const std::filesystem::path& path, int& width, int& height);
+
 }  // namespace KorvoHost

@@ -121,6 +121,20 @@ Encoder JpegEncoder(int quality) {
 
 }  // namespace
 
+ImageFileStatus ReadJpegSize(const std::filesystem::path& path, int& width, int& height) {
+    std::string problem;
+    FileHandle file = OpenForReading(path, problem);
+    if (!file) return Failure(path, problem);
+    JpegDecompressor jpeg;
+    InstallErrors(jpeg.errors);
+    if (!RunJpegReadHeader(jpeg, file.get())) {
+        return Failure(path, std::string("not a readable JPEG: ") + jpeg.errors.text);
+    }
+    width = int(jpeg.info.output_width);
+    height = int(jpeg.info.output_height);
+    return {};
+}
+
 ImageFileStatus WriteJpeg(const std::filesystem::path& path, const ImageRgba8View& image,
                           int quality) {
     return WriteImage(path, RowSource(image), kMaxJpegSide, JpegEncoder(quality));
