@@ -334,6 +334,41 @@ TEST_F(Backends, ArnoldPanoramaLandsInAFolderOfNonLatinName) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
+// The host keeps the tracer it built for the next render of the same scene: a moved box must be
+// drawn where it now stands, and the box moved back must give the first picture again.
+TEST_F(Backends, RendersAfterASceneChangeDrawTheChangedScene) {
+    const std::string box =
+        R"({"name": "Box", "transform": {"position": [0, 100, -20]}, "mesh": {"type": "box", "size": [40, 40, 40], "color": "#D02020"}},
+           {"name": "Lamp", "transform": {"position": [0, 0, 50]}, "light": {"type": "omni"}},)";
+    OpenSceneAs(TwoCameras(R"("scanline")", "centimeters", box), "room.json");
+    Interface17* ip = GetCOREInterface17();
+    auto render = [&] {
+        BitmapInfo info;
+        info.SetWidth(48);
+        info.SetHeight(48);
+        Bitmap* bitmap = TheManager->Create(&info);
+        ip->SetRenderCamera(Node(L"Cam01"));
+        EXPECT_EQ(ip->RenderFrame(0, bitmap, nullptr), 1) << app_->Core().LastRenderError();
+        ip->SetRenderCamera(nullptr);
+        const auto pixels = static_cast<KorvoHost::HostBitmap*>(bitmap)->Rgba8();
+        std::vector<std::uint8_t> copy(pixels.begin(), pixels.end());
+        bitmap->DeleteThis();
+        return copy;
+    };
+    INode* node = Node(L"Box");
+    const Matrix3 placed = node->GetNodeTM(0);
+    const auto first = render();
+    EXPECT_EQ(render(), first);
+
+    Matrix3 moved = placed;
+    moved.SetTrans(placed.GetTrans() + Point3(60, 0, 0));
+    node->SetNodeTM(0, moved);
+    EXPECT_NE(render(), first) << "the box was drawn where it stood before";
+
+    node->SetNodeTM(0, placed);
+    EXPECT_EQ(render(), first);
+}
+
 TEST_F(Backends, ArnoldRendersOnlyThroughItsVRCamera) {
     OpenSceneAs(TwoCameras(R"("arnold")"), "room.json");
     Interface17* ip = GetCOREInterface17();

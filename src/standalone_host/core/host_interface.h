@@ -24,7 +24,10 @@ class HostInterface final : public Interface17 {
     ~HostInterface() override;
 
     // The scene the host has open (not owned); null before one is loaded.
-    void SetScene(Scene* scene) { scene_ = scene; }
+    void SetScene(Scene* scene) {
+        scene_ = scene;
+        lastTracer_.reset();
+    }
     Scene* CurrentScene() const { return scene_; }
 
     // Plug-in libraries whose classes the host offers (not owned).
@@ -120,6 +123,11 @@ class HostInterface final : public Interface17 {
     // The renderer between OpenCurRenderer and CloseCurRenderer.
     struct OpenRenderer;
     std::unique_ptr<OpenRenderer> open_;
+    // The last tracer built and what it was built from. A cube of faces renders one scene six or
+    // twelve times with only the camera turned: the next open reuses the tracer (its BVH and
+    // Embree device) when the scene it would draw is the same, value for value.
+    struct BuiltTracer;
+    std::shared_ptr<const BuiltTracer> lastTracer_;
     int renderSamples_ = 2;
     bool adaptiveSamples_ = true;
     bool lensRaysInPackets_ = true;

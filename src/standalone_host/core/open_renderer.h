@@ -6,13 +6,19 @@
 #include "host/scene.h"
 #include "standalone_host/core/host_interface.h"
 #include "standalone_host/raytracer/ray_tracer.h"
+#include "standalone_host/raytracer/tracer_scene.h"
 
 namespace KorvoHost {
 
 struct HostInterface::OpenRenderer {
     INode* camera = nullptr;
     int width = 0, height = 0;
-    std::unique_ptr<RayTracer> tracer;
+    std::shared_ptr<const RayTracer> tracer;
+};
+
+struct HostInterface::BuiltTracer {
+    TracerScene scene;
+    std::shared_ptr<const RayTracer> tracer;
 };
 
 }  // namespace KorvoHost

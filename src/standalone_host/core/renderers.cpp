@@ -127,8 +127,16 @@ int HostInterface::OpenCurRenderer(INode* camNode, ViewExp*, RendType, int w, in
     open->camera = camNode;
     open->width = w;
     open->height = h;
-    open->tracer = RayTracer::Create(MakeTracerScene(*scene_), lastRenderError_);
-    if (!open->tracer) return 0;
+    TracerScene drawn = MakeTracerScene(*scene_);
+    if (lastTracer_ && lastTracer_->scene == drawn) {
+        open->tracer = lastTracer_->tracer;
+    } else {
+        lastTracer_.reset();  // its memory is free before the next BVH is built
+        std::shared_ptr<const RayTracer> tracer = RayTracer::Create(drawn, lastRenderError_);
+        if (!tracer) return 0;
+        lastTracer_ = std::make_shared<const BuiltTracer>(BuiltTracer{std::move(drawn), tracer});
+        open->tracer = std::move(tracer);
+    }
     open_ = std::move(open);
     return 1;
 }

@@ -20,6 +20,8 @@ struct TriangleMesh {
     // one per triangle. Per-triangle colours win when both are given; `color` is the fallback.
     std::vector<Rgb> vertexColors;
     std::vector<Rgb> triangleColors;
+
+    bool operator==(const TriangleMesh&) const = default;
 };
 
 // The light reaching a surface at distance d is color · intensity · f(d), where
@@ -31,6 +33,8 @@ struct PointLight {
     float intensity = 1.0f;
     bool castShadows = true;
     float falloffDistance = 0.0f;
+
+    bool operator==(const PointLight&) const = default;
 };
 
 // Parallel light travelling along `direction` (a sun), never falling off.
@@ -39,6 +43,8 @@ struct DirectionalLight {
     Rgb color{1.0f, 1.0f, 1.0f};
     float intensity = 1.0f;
     bool castShadows = true;
+
+    bool operator==(const DirectionalLight&) const = default;
 };
 
 struct TracerScene {
@@ -47,6 +53,8 @@ struct TracerScene {
     std::vector<DirectionalLight> directionalLights;
     Rgb ambient{0.1f, 0.1f, 0.1f};
     Rgb background{0.0f, 0.0f, 0.0f};
+
+    bool operator==(const TracerScene&) const = default;
 };
 
 }  // namespace KorvoHost
