@@ -420,12 +420,40 @@ KORVO_LANE_LOOPS void FindPoints(const RTCRayHit16& __restrict rays, LaneSurface
 
 // Fills in the shadow rays of a point light for every lane, marks the lanes that need one and
 // sets the light each would bring; adds the light at once where it casts no shadows.
+// What both kinds of light do for lane i once its direction (tx, ty, tz) towards the light is
+// known: the light's share at `weight` is added at once when the light casts no shadow and kept
+// for the shadow test otherwise, and the lane's shadow ray starts clear of the surface.
+[[gnu::always_inline]] inline void StoreLightLane(const Light& light, int i, int reaches,
+                                                  float weight, float tx, float ty, float tz,
+                                                  float tfar, LaneSurfaces& __restrict s,
+                                                  RTCRay16& __restrict shadows,
+                                                  int* __restrict shadowValid) {
+    const int cast = light.castShadows ? 1 : 0;
+    const float gr = light.radiance.r * weight, gg = light.radiance.g * weight,
+                gb = light.radiance.b * weight;
+    const int unshadowed = reaches & !cast;
+    s.lr[i] += unshadowed ? gr : 0.0f;
+    s.lg[i] += unshadowed ? gg : 0.0f;
+    s.lb[i] += unshadowed ? gb : 0.0f;
+    s.gr[i] = gr;
+    s.gg[i] = gg;
+    s.gb[i] = gb;
+    const float offset = s.offset[i];
+    // Lanes without a shadow ray get harmless numbers: Embree checks whole packets.
+    shadows.org_x[i] = reaches ? s.px[i] + s.fx[i] * offset : 0.0f;
+    shadows.org_y[i] = reaches ? s.py[i] + s.fy[i] * offset : 0.0f;
+    shadows.org_z[i] = reaches ? s.pz[i] + s.fz[i] * offset : 0.0f;
+    shadows.dir_x[i] = reaches ? tx : 0.0f;
+    shadows.dir_y[i] = reaches ? ty : 0.0f;
+    shadows.dir_z[i] = reaches ? tz : 1.0f;
+    shadows.tfar[i] = tfar;
+    shadowValid[i] = -(reaches & cast);
+}
+
 KORVO_LANE_LOOPS void PointLightRays(const Light& light, LaneSurfaces& __restrict s,
                                      RTCRay16& __restrict shadows, int* __restrict shadowValid) {
     const float lx = light.position.x, ly = light.position.y, lz = light.position.z;
-    const float rr = light.radiance.r, rg = light.radiance.g, rb = light.radiance.b;
     const float falloffScale = light.inverseFalloffSquared;
-    const int cast = light.castShadows ? 1 : 0;
     for (int i = 0; i < kLanes; ++i) {
         float tx = lx - s.px[i], ty = ly - s.py[i], tz = lz - s.pz[i];
         const float distance = std::sqrt(tx * tx + ty * ty + tz * tz);
@@ -438,27 +466,11 @@ KORVO_LANE_LOOPS void PointLightRays(const Light& light, LaneSurfaces& __restric
         const int reaches = (s.hit[i] != 0) & (distance > 0.0f) &
                             (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
         const float falloff = 1.0f / (1.0f + distance * distance * falloffScale);
-        const float weight = cosine * falloff;
-        const float gr = rr * weight, gg = rg * weight, gb = rb * weight;
-        const int unshadowed = reaches & !cast;
-        s.lr[i] += unshadowed ? gr : 0.0f;
-        s.lg[i] += unshadowed ? gg : 0.0f;
-        s.lb[i] += unshadowed ? gb : 0.0f;
-        s.gr[i] = gr;
-        s.gg[i] = gg;
-        s.gb[i] = gb;
-        const float offset = s.offset[i];
-        // Lanes without a shadow ray get harmless numbers: Embree checks whole packets.
-        shadows.org_x[i] = reaches ? s.px[i] + s.fx[i] * offset : 0.0f;
-        shadows.org_y[i] = reaches ? s.py[i] + s.fy[i] * offset : 0.0f;
-        shadows.org_z[i] = reaches ? s.pz[i] + s.fz[i] * offset : 0.0f;
-        shadows.dir_x[i] = reaches ? tx : 0.0f;
-        shadows.dir_y[i] = reaches ? ty : 0.0f;
-        shadows.dir_z[i] = reaches ? tz : 1.0f;
         // Stop short of the light so that geometry right at the light cannot shadow it.
-        const float length = distance - 2.0f * offset;
-        shadows.tfar[i] = reaches & (0.0f < length) ? length : 0.0f;
-        shadowValid[i] = -(reaches & cast);
+        const float length = distance - 2.0f * s.offset[i];
+        const float tfar = reaches & (0.0f < length) ? length : 0.0f;
+        StoreLightLane(light, i, reaches, cosine * falloff, tx, ty, tz, tfar, s, shadows,
+                       shadowValid);
     }
 }
 
@@ -466,32 +478,12 @@ KORVO_LANE_LOOPS void DirectionalLightRays(const Light& light, LaneSurfaces& __r
                                            RTCRay16& __restrict shadows,
                                            int* __restrict shadowValid) {
     const float tx = light.toLight.x, ty = light.toLight.y, tz = light.toLight.z;
-    const float rr = light.radiance.r, rg = light.radiance.g, rb = light.radiance.b;
-    const int cast = light.castShadows ? 1 : 0;
     const float infinity = std::numeric_limits<float>::infinity();
     for (int i = 0; i < kLanes; ++i) {
         const float cosine = tx * s.sx[i] + ty * s.sy[i] + tz * s.sz[i];
         const int reaches =
             (s.hit[i] != 0) & (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
-        const float weight = cosine * 1.0f;
-        const float gr = rr * weight, gg = rg * weight, gb = rb * weight;
-        const int unshadowed = reaches & !cast;
-        s.lr[i] += unshadowed ? gr : 0.0f;
-        s.lg[i] += unshadowed ? gg : 0.0f;
-        s.lb[i] += unshadowed ? gb : 0.0f;
-        s.gr[i] = gr;
-        s.gg[i] = gg;
-        s.gb[i] = gb;
-        const float offset = s.offset[i];
-        // Lanes without a shadow ray get harmless numbers: Embree checks whole packets.
-        shadows.org_x[i] = reaches ? s.px[i] + s.fx[i] * offset : 0.0f;
-        shadows.org_y[i] = reaches ? s.py[i] + s.fy[i] * offset : 0.0f;
-        shadows.org_z[i] = reaches ? s.pz[i] + s.fz[i] * offset : 0.0f;
-        shadows.dir_x[i] = reaches ? tx : 0.0f;
-        shadows.dir_y[i] = reaches ? ty : 0.0f;
-        shadows.dir_z[i] = reaches ? tz : 1.0f;
-        shadows.tfar[i] = infinity;
-        shadowValid[i] = -(reaches & cast);
+        StoreLightLane(light, i, reaches, cosine, tx, ty, tz, infinity, s, shadows, shadowValid);
     }
 }
 
