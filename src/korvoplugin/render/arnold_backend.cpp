@@ -1,13 +1,13 @@
 #include "render/arnold_backend.h"
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <vector>
 
 #include "host/bitmap.h"
 #include "host/interface.h"
 #include "host/maxscript.h"
 #include "host/util.h"
+#include "render/image_codecs.h"
 #include "resources/resource.h"
 #include "resources/resource_text.h"
 #include "shell/error_status.h"
@@ -72,18 +72,10 @@ bool PanoramaFailed(int textId, const MSTR& path) {
     return false;
 }
 
-cv::Mat ReadBack(const std::string& path) {
-    try {
-        return cv::imread(path, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-        return {};
-    }
-}
-
 // The twelve tiles of the rendered panorama, reordered into a file beside it that then replaces
 // it: the render stays on disk until its successor is complete.
 bool FinishPanorama(const MSTR& path, const std::string& narrowPath) {
-    const cv::Mat image = ReadBack(narrowPath);
+    const cv::Mat image = ReadColorImage(narrowPath);
     if (image.empty()) return PanoramaFailed(IDS_ARNOLD_READ_FAILED, path);
 
     MSTR folder, stem;
@@ -156,7 +148,7 @@ bool ReorderArnoldStrip(const cv::Mat& image, const std::string& path) {
         }
         cv::Mat strip;
         cv::hconcat(tiles, strip);
-        return cv::imwrite(path, strip);
+        return WriteImage(path, strip);
     } catch (const cv::Exception&) {
         return false;
     }
