@@ -12,6 +12,7 @@
 #include "standalone_host/cli/generate_command.h"
 #include "standalone_host/cli/scene_summary.h"
 #include "standalone_host/cli/script_command.h"
+#include "standalone_host/cli/view_command.h"
 #include "standalone_host/core/host_app.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/windows/user_actions.h"
@@ -91,6 +92,7 @@ int Run(int argc, char** argv) {
         "                                      one panorama per camera of the room, in out/\n"
         "  korvo convert out/room_Cam_Free.jpg -o room_360.jpg\n"
         "                                      as stereo equirectangular, left eye on top\n"
+        "  korvo view out/room_Cam_Free.jpg    look around in it in the browser\n"
         "\nRun 'korvo COMMAND --help' for the options of a command.\n");
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
@@ -112,6 +114,7 @@ int Run(int argc, char** argv) {
     info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
     const SubcommandRunner runScript = AddScriptCommand(cli);
     const SubcommandRunner runConvert = AddConvertCommand(cli);
+    const SubcommandRunner runView = AddViewCommand(cli);
 
     GenerateOptions generate;
     CLI::App* generateCommand = cli.add_subcommand(
@@ -123,6 +126,9 @@ int Run(int argc, char** argv) {
         ->required()
         ->option_text("SCENE");
     AddAnswerOptions(*generateCommand, generate.answers);
+    generateCommand->add_flag("--view", generate.view,
+                              "When the run succeeds, look at the first panorama written in the "
+                              "browser (korvo view; Ctrl-C stops it)");
 
     try {
         cli.parse(argc, argv);
@@ -133,6 +139,7 @@ int Run(int argc, char** argv) {
     if (info->parsed()) return Info(global, sceneFile);
     if (auto code = runScript(HostOptionsFrom(global))) return *code;
     if (auto code = runConvert(HostOptionsFrom(global))) return *code;
+    if (auto code = runView(HostOptionsFrom(global))) return *code;
     if (generateCommand->parsed()) return Generate(HostOptionsFrom(global), generate);
     return kExitUsage;
 }

@@ -280,17 +280,20 @@ int DialogAnswers::Outcome() const {
     return Fail(kExitCancelled, "cancelled");
 }
 
-void DialogAnswers::ListResults() const {
-    if (!observer_) return;
+std::vector<fs::path> DialogAnswers::ListResults() const {
+    std::vector<fs::path> panoramas;
+    if (!observer_) return panoramas;
     // Where the results went, when a request got as far as the output folder.
     const fs::path& folder = observer_->Folder();
-    if (folder.empty()) return;
+    if (folder.empty()) return panoramas;
     for (const fs::path& name : FilesIn(folder)) {
         if (observer_->FilesBefore().count(name) || name.extension() != ".jpg") continue;
-        std::printf("%s\n", (folder / name).string().c_str());
+        panoramas.push_back(folder / name);
+        std::printf("%s\n", panoramas.back().string().c_str());
     }
     if (fs::exists(folder / kLogFileName))
         std::printf("Log: %s\n", (folder / kLogFileName).string().c_str());
+    return panoramas;
 }
 
 }  // namespace KorvoCli

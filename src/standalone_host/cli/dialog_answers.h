@@ -63,8 +63,8 @@ class DialogAnswers {
     int Outcome() const;
     bool Asked() const;
     // Prints the panoramas the requests wrote into the output folder, one path a line, and
-    // where the log is.
-    void ListResults() const;
+    // where the log is; answers the panoramas in the order printed.
+    std::vector<std::filesystem::path> ListResults() const;
 
   private:
     KorvoHost::ScriptedFrontEnd given_;

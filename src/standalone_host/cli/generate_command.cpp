@@ -1,8 +1,11 @@
 #include "standalone_host/cli/generate_command.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <vector>
 
 #include "standalone_host/cli/commands.h"
+#include "standalone_host/cli/view_command.h"
 #include "standalone_host/windows/user_actions.h"
 
 namespace KorvoCli {
@@ -15,9 +18,9 @@ int Fail(const std::string& message) {
     return kExitFailure;
 }
 
-}  // namespace
-
-int Generate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& options) {
+// The run itself; `panoramas` gets the panoramas it wrote.
+int RunGenerate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& options,
+                std::vector<std::filesystem::path>& panoramas) {
     KorvoHost::HostApp app(hostOptions);
     std::string error;
     if (!app.LoadPlugin(&error)) return Fail(error);
@@ -34,8 +37,23 @@ int Generate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& o
         app.CloseUtility();
     }
     const int code = answers.Outcome();
-    answers.ListResults();
+    panoramas = answers.ListResults();
     return code;
+}
+
+}  // namespace
+
+int Generate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& options) {
+    // The scene and the plug-in are closed before the viewer starts.
+    std::vector<std::filesystem::path> panoramas;
+    const int code = RunGenerate(hostOptions, options, panoramas);
+    if (!options.view || code != kExitSuccess) return code;
+    if (panoramas.empty()) {
+        std::fprintf(stderr, "korvo: no panorama was written, so there is nothing to view\n");
+        return code;
+    }
+    std::fflush(stdout);
+    return ViewPanorama({.panorama = panoramas.front().string()});
 }
 
 }  // namespace KorvoCli

@@ -11,6 +11,7 @@ namespace KorvoCli {
 struct GenerateOptions {
     std::string scene;
     AnswerOptions answers;
+    bool view = false;  // --view: korvo view on the first panorama once the run succeeded
 };
 
 // Runs the request; answers the command's exit code.
