@@ -1,10 +1,13 @@
 #include "support/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -144,6 +147,62 @@ TEST(Log, NowhereToWriteLosesEntriesQuietly) {
     Korvo::LogFormat(L"lost %d", 1);
     Korvo::CloseLog();
     EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// Farm tasks of one job log into one output folder at once. Entries longer than a stdio buffer
+// are the ones a buffered writer hands over in pieces.
+TEST(Log, ConcurrentProcessesKeepEveryEntryWhole) {
+    KorvoTest::InFreshProcess([] {
+        KorvoTest::TempDir dir;
+        constexpr int kProcesses = 4;
+        constexpr int kEntries = 150;
+        const auto message = [](int process, int entry) {
+            const size_t length = entry % 3 == 0 ? 40 : 9000 + 37 * entry;
+            std::string text =
+                "task " + std::to_string(process) + " entry " + std::to_string(entry) + " ";
+            text.append(length, static_cast<char>('a' + process));
+            return text;
+        };
+        std::vector<pid_t> children;
+        for (int process = 0; process < kProcesses; ++process) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                Korvo::OpenLog(FromPath(dir.path()));
+                for (int entry = 0; entry < kEntries; ++entry)
+                    Korvo::LogMessage(KorvoHost::FromUtf8(message(process, entry)));
+                Korvo::CloseLog();
+                ::_exit(0);
+            }
+            children.push_back(child);
+        }
+        for (const pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+
+        // Every line is one whole entry, and every entry is there once.
+        const std::string text = ReadFile(dir.path() / "korvo_log.txt");
+        std::set<std::string> expected;
+        for (int process = 0; process < kProcesses; ++process)
+            for (int entry = 0; entry < kEntries; ++entry) expected.insert(message(process, entry));
+        size_t lines = 0;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find("\r\n", start);
+            ASSERT_NE(end, std::string::npos) << "unterminated last line at " << start;
+            const std::string line = text.substr(start, end - start);
+            start = end + 2;
+            ++lines;
+            const size_t colon = line.find(": ");
+            ASSERT_NE(colon, std::string::npos) << "line " << lines << " has no timestamp";
+            const std::string entry = line.substr(colon + 2);
+            EXPECT_EQ(expected.erase(entry), 1u)
+                << "line " << lines << " is not one whole entry: " << line.substr(0, 80) << "…";
+        }
+        EXPECT_EQ(lines, size_t{kProcesses * kEntries});
+        EXPECT_TRUE(expected.empty()) << expected.size() << " entries missing";
+    });
 }
 
 }  // namespace

@@ -36,7 +36,9 @@ class BaseTextWriter {
     virtual bool IsFileOpen() const = 0;
 };
 
-// Writes wide text to a file as UTF-8. Line ends are written exactly as given.
+// Writes wide text to a file as UTF-8. Line ends are written exactly as given. Each Write reaches
+// the file whole and at once, so writers of several processes appending to one file never
+// interleave within one Write.
 class Writer : public BaseTextWriter {
   public:
     Writer();

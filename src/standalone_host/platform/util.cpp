@@ -1,8 +1,11 @@
 // Path helpers and the text-file writer of the host's utility layer.
 #include "host/util.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -46,34 +49,85 @@ bool Path::IsLegal() const {
 namespace TextFile {
 
 struct Writer::Impl {
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> file;
+    int fd = -1;
 };
 
+namespace {
+
+// Holds a write lock on the whole file while one piece of text goes in. O_APPEND alone keeps
+// the appends of processes on one machine apart; on shared storage mounted by several machines
+// (NFS) only a lock makes each append find the current end of the file. Where the file system
+// has no locks, the write goes ahead without one.
+class AppendLock {
+  public:
+    explicit AppendLock(int fd) : fd_(fd) {
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        while (::fcntl(fd_, F_SETLKW, &lock) != 0) {
+            if (errno != EINTR) {
+                fd_ = -1;
+                break;
+            }
+        }
+    }
+    ~AppendLock() {
+        if (fd_ < 0) return;
+        struct flock lock {};
+        lock.l_type = F_UNLCK;
+        lock.l_whence = SEEK_SET;
+        ::fcntl(fd_, F_SETLK, &lock);
+    }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
 Writer::Writer() : impl_(std::make_unique<Impl>()) {}
-Writer::~Writer() = default;
+Writer::~Writer() { Close(); }
 
 bool Writer::Open(const MCHAR* fileName, bool append, unsigned int, int) {
     Close();
     if (!fileName) return false;
-    impl_->file.reset(std::fopen(KorvoHost::ToUtf8(fileName).c_str(), append ? "abe" : "wbe"));
+    const int mode = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    do {
+        impl_->fd = ::open(KorvoHost::ToUtf8(fileName).c_str(), mode, 0666);
+    } while (impl_->fd < 0 && errno == EINTR);
     return IsFileOpen();
 }
 
+// Each call goes to the file in one write, not through a buffer that splits long texts: several
+// processes appending to one file (farm tasks sharing a log) never interleave within a text.
 bool Writer::Write(const MCHAR* text, std::size_t length) {
-    if (!impl_->file || !text) return false;
+    if (impl_->fd < 0 || !text) return false;
     if (length == static_cast<std::size_t>(-1)) length = std::wcslen(text);
     const std::string bytes = KorvoHost::ToUtf8(std::wstring_view(text, length));
-    return std::fwrite(bytes.data(), 1, bytes.size(), impl_->file.get()) == bytes.size();
+    if (bytes.empty()) return true;
+    const AppendLock lock(impl_->fd);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(impl_->fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
 }
 
-bool Writer::Flush() { return impl_->file && std::fflush(impl_->file.get()) == 0; }
+// Nothing is held back: every Write has reached the file already.
+bool Writer::Flush() { return impl_->fd >= 0; }
 
-void Writer::Close() { impl_->file.reset(); }
+void Writer::Close() {
+    if (impl_->fd < 0) return;
+    ::close(impl_->fd);
+    impl_->fd = -1;
+}
 
-bool Writer::IsFileOpen() const { return impl_->file != nullptr; }
+bool Writer::IsFileOpen() const { return impl_->fd >= 0; }
 
 }  // namespace TextFile
 }  // namespace MaxSDK::Util
