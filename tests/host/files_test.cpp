@@ -7,10 +7,12 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/bitmap.h"
 #include "host/win32_platform.h"
 #include "standalone_host/platform/file_move.h"
+#include "standalone_host/platform/placed_files.h"
 #include "standalone_host/platform/utf8.h"
 #include "test_support/file_contents.h"
 #include "test_support/temp_dir.h"
@@ -22,6 +24,12 @@ using KorvoTest::ReadFile;
 using KorvoTest::WriteFile;
 
 std::wstring W(const fs::path& path) { return KorvoHost::FromPath(path); }
+
+// Whether the process's record of placed files holds the file.
+bool Placed(const fs::path& file) {
+    const std::vector<fs::path> placed = KorvoHost::PlacedFiles();
+    return std::find(placed.begin(), placed.end(), file) != placed.end();
+}
 
 // Names in a folder, to see that nothing was left behind.
 std::vector<std::string> Listing(const fs::path& folder) {
@@ -107,10 +115,12 @@ TEST(Files, MoveWithoutReplaceNeverReplaces) {
     fs::create_symlink(dir.path() / "nowhere", link);
     EXPECT_FALSE(MoveFileExW(W(from).c_str(), W(link).c_str(), 0));
     EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(Placed(to) || Placed(link)) << "a refused move placed nothing";
 
     EXPECT_TRUE(MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_EQ(ReadFile(to), "new");
     EXPECT_FALSE(fs::exists(from));
+    EXPECT_TRUE(Placed(to));
 }
 
 TEST(Files, FailedMovesSayWhy) {
@@ -141,8 +151,10 @@ TEST(Files, MoveAcrossFileSystemsCopiesOnlyWhenAllowed) {
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_EQ(ReadFile(remote.path() / "taken"), "old");
     EXPECT_EQ(Listing(remote.path()), std::vector<std::string>{"taken"}) << "no partial copy left";
+    EXPECT_FALSE(Placed(remote.path() / "taken"));
 
     ASSERT_TRUE(MoveFileExW(W(from).c_str(), W(to).c_str(), MOVEFILE_COPY_ALLOWED));
+    EXPECT_TRUE(Placed(to));
     EXPECT_FALSE(fs::exists(from));
     EXPECT_EQ(ReadFile(to), std::string(3 << 20, 'k'));
     EXPECT_EQ(fs::status(to).permissions() & fs::perms::all,

@@ -10,6 +10,7 @@
 #include "host/interface.h"
 #include "standalone_host/cli/commands.h"
 #include "standalone_host/cli/scene_summary.h"
+#include "standalone_host/platform/placed_files.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/windows/terminal_front_end.h"
@@ -53,14 +54,6 @@ constexpr RendererName kRenderers[] = {
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "korvo: %s\n", message.c_str());
     return code;
-}
-
-std::set<fs::path> FilesIn(const fs::path& folder) {
-    std::set<fs::path> files;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        files.insert(it->path().filename());
-    return files;
 }
 
 std::string CameraList(const SceneSummary& summary) {
@@ -114,12 +107,7 @@ class RequestObserver final : public KorvoHost::FrontEnd {
         errors_.clear();
         completed_ = false;
         std::optional<std::wstring> answer = inner_.BrowseForFolder(title, initialFolder);
-        // What a folder held before the first request into it, so that the results of every
-        // request into it are told.
-        if (answer && KorvoHost::ToPath(*answer) != folder_) {
-            folder_ = KorvoHost::ToPath(*answer);
-            before_ = FilesIn(folder_);
-        }
+        if (answer) folder_ = KorvoHost::ToPath(*answer);
         return answer;
     }
     void Open(std::wstring_view verb, std::wstring_view target) override {
@@ -134,9 +122,8 @@ class RequestObserver final : public KorvoHost::FrontEnd {
     bool Completed() const { return completed_; }
     // The messages of the error dialogs shown since the folder browser last asked, in order.
     const std::vector<std::wstring>& Errors() const { return errors_; }
-    // The folder the browser was last answered with (typed or given), and what it held then.
+    // The folder the browser was last answered with (typed or given).
     const fs::path& Folder() const { return folder_; }
-    const std::set<fs::path>& FilesBefore() const { return before_; }
 
   private:
     FrontEnd& inner_;
@@ -144,7 +131,6 @@ class RequestObserver final : public KorvoHost::FrontEnd {
     bool completed_ = false;
     std::vector<std::wstring> errors_;
     fs::path folder_;
-    std::set<fs::path> before_;
 };
 
 void AddAnswerOptions(CLI::App& command, AnswerOptions& options) {
@@ -286,10 +272,16 @@ std::vector<fs::path> DialogAnswers::ListResults() const {
     // Where the results went, when a request got as far as the output folder.
     const fs::path& folder = observer_->Folder();
     if (folder.empty()) return panoramas;
-    for (const fs::path& name : FilesIn(folder)) {
-        if (observer_->FilesBefore().count(name) || name.extension() != ".jpg") continue;
-        panoramas.push_back(folder / name);
-        std::printf("%s\n", panoramas.back().string().c_str());
+    // The panoramas this process put there: other processes may add theirs to the same folder
+    // meanwhile (farm tasks, a second korvo).
+    fs::path normal = folder.lexically_normal();
+    if (!normal.has_filename()) normal = normal.parent_path();
+    for (const fs::path& file : KorvoHost::PlacedFiles()) {
+        if (file.parent_path() != normal || file.extension() != ".jpg") continue;
+        std::error_code missing;
+        if (!fs::is_regular_file(file, missing)) continue;
+        panoramas.push_back(file);
+        std::printf("%s\n", file.string().c_str());
     }
     if (fs::exists(folder / kLogFileName))
         std::printf("Log: %s\n", (folder / kLogFileName).string().c_str());

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "standalone_host/image_files/image_files.h"
+#include "standalone_host/platform/placed_files.h"
 #include "standalone_host/platform/utf8.h"
 
 namespace KorvoHost {
@@ -62,6 +63,7 @@ BMMRES HostBitmap::Write(BitmapInfo* bi, int) {
         if (!sizeError && !timeError && size == lastWrite_->size && time == lastWrite_->time &&
             CopyImageFile(lastWrite_->path, path).ok) {
             lastError_.clear();
+            NotePlacedFile(path);
             return BMMRES_SUCCESS;
         }
     }
@@ -73,6 +75,7 @@ BMMRES HostBitmap::Write(BitmapInfo* bi, int) {
     lastError_ = status.ok ? std::string() : status.message;
     lastWrite_.reset();
     if (status.ok) {
+        NotePlacedFile(path);
         std::error_code sizeError, timeError;
         WrittenFile written{path, changes_, fs::file_size(path, sizeError),
                             fs::last_write_time(path, timeError)};

@@ -17,6 +17,7 @@
 #include "host/win32_platform.h"
 #include "standalone_host/platform/file_move.h"
 #include "standalone_host/platform/last_error.h"
+#include "standalone_host/platform/placed_files.h"
 #include "standalone_host/platform/utf8.h"
 
 namespace fs = std::filesystem;
@@ -195,11 +196,14 @@ BOOL MoveFileExW(LPCWSTR source, LPCWSTR destination, DWORD flags) {
     const int moved = replace ? ::rename(from.c_str(), to.c_str()) : RenameNoReplace(from, to);
     if (moved == 0) {
         if (flags & MOVEFILE_WRITE_THROUGH) SyncFolder(FolderOf(to));
+        KorvoHost::NotePlacedFile(to);
         return TRUE;
     }
     const int error = errno;
     if (error == EXDEV && (flags & MOVEFILE_COPY_ALLOWED)) {
-        return KorvoHost::MoveByCopy(from, to, replace);
+        if (!KorvoHost::MoveByCopy(from, to, replace)) return FALSE;
+        KorvoHost::NotePlacedFile(to);
+        return TRUE;
     }
     // ENOENT with the source present means the destination's folder is missing.
     struct stat info {};
