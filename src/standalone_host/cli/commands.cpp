@@ -1,6 +1,7 @@
 #include "standalone_host/cli/commands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include "host/interface.h"
 #include "standalone_host/cli/convert_command.h"
+#include "standalone_host/cli/farm_command.h"
 #include "standalone_host/cli/generate_command.h"
 #include "standalone_host/cli/scene_summary.h"
 #include "standalone_host/cli/script_command.h"
@@ -93,6 +95,8 @@ int Run(int argc, char** argv) {
         "  korvo convert out/room_Cam_Free.jpg -o room_360.jpg\n"
         "                                      as stereo equirectangular, left eye on top\n"
         "  korvo view out/room_Cam_Free.jpg    look around in it in the browser\n"
+        "  korvo farm submit /shared/room.json -o /shared/out --all-cameras\n"
+        "                                      the room's cameras as one Slurm job array\n"
         "\nRun 'korvo COMMAND --help' for the options of a command.\n");
     cli.require_subcommand(1);
     cli.set_version_flag("--version", "korvo " KORVO_VERSION);
@@ -129,6 +133,9 @@ int Run(int argc, char** argv) {
     generateCommand->add_flag("--view", generate.view,
                               "When the run succeeds, look at the first panorama written in the "
                               "browser (korvo view; Ctrl-C stops it)");
+    const bool separator = std::any_of(
+        argv + 1, argv + argc, [](const char* arg) { return std::string_view(arg) == "--"; });
+    const SubcommandRunner runFarm = AddFarmCommand(cli, separator);
 
     try {
         cli.parse(argc, argv);
@@ -141,6 +148,7 @@ int Run(int argc, char** argv) {
     if (auto code = runConvert(HostOptionsFrom(global))) return *code;
     if (auto code = runView(HostOptionsFrom(global))) return *code;
     if (generateCommand->parsed()) return Generate(HostOptionsFrom(global), generate);
+    if (auto code = runFarm(HostOptionsFrom(global))) return *code;
     return kExitUsage;
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <system_error>
 
@@ -28,6 +29,8 @@ namespace {
 // The plug-in's dialogs and controls, as a user finds them on screen.
 constexpr int kCameraDialog = 102;
 constexpr int kCameraList = 1024;
+constexpr int kProgressWindow = 107;
+constexpr int kCancelRenderButton = 1025;
 constexpr int kSavePrompt = 110;
 constexpr int kSaveButton = 1028;
 constexpr int kContinueButton = 1029;
@@ -50,6 +53,13 @@ constexpr RendererName kRenderers[] = {
     {"vray_rt", KorvoHost::RendererType::VRayRT},
     {"arnold", KorvoHost::RendererType::Arnold},
 };
+
+// A request to stop (SIGTERM: a batch system cancelling the task, the machine shutting down)
+// while the dialogs are answered: the run is cancelled as its Cancel button would, so that it
+// ends with its working folder cleared and no half-written file in the output folder.
+volatile sig_atomic_t gStopRequested = 0;
+
+void OnStopRequest(int) { gStopRequested = 1; }
 
 int Fail(int code, const std::string& message) {
     std::fprintf(stderr, "korvo: %s\n", message.c_str());
@@ -85,10 +95,12 @@ class RequestObserver final : public KorvoHost::FrontEnd {
 
     Answer AnswerModal(HWND dialog) override {
         asked_ = true;
+        if (KorvoHost::DialogId(dialog) == kSavePrompt) savePrompt_ = true;
         return inner_.AnswerModal(dialog);
     }
     void WindowShown(HWND window) override {
         const int id = KorvoHost::DialogId(window);
+        if (id == kProgressWindow) progress_ = window;
         if (id == kCompletionDialog) completed_ = true;
         if (id == kContactErrorDialog || id == kPlainErrorDialog) {
             asked_ = true;
@@ -96,9 +108,18 @@ class RequestObserver final : public KorvoHost::FrontEnd {
         }
         inner_.WindowShown(window);
     }
-    void WindowDestroyed(HWND window) override { inner_.WindowDestroyed(window); }
+    void WindowDestroyed(HWND window) override {
+        if (window == progress_) progress_ = nullptr;
+        inner_.WindowDestroyed(window);
+    }
     void WindowChanged(HWND window) override { inner_.WindowChanged(window); }
-    void PollInput() override { inner_.PollInput(); }
+    void PollInput() override {
+        inner_.PollInput();
+        if (gStopRequested && progress_ && !stopPressed_) {
+            stopPressed_ = true;
+            KorvoHost::PressButton(progress_, kCancelRenderButton);
+        }
+    }
     std::optional<std::wstring> BrowseForFolder(std::wstring_view title,
                                                 std::wstring_view initialFolder) override {
         asked_ = true;
@@ -120,6 +141,8 @@ class RequestObserver final : public KorvoHost::FrontEnd {
 
     bool Asked() const { return asked_; }
     bool Completed() const { return completed_; }
+    // Whether the request got past its checks to the save prompt.
+    bool ReachedSavePrompt() const { return savePrompt_; }
     // The messages of the error dialogs shown since the folder browser last asked, in order.
     const std::vector<std::wstring>& Errors() const { return errors_; }
     // The folder the browser was last answered with (typed or given).
@@ -129,6 +152,9 @@ class RequestObserver final : public KorvoHost::FrontEnd {
     FrontEnd& inner_;
     bool asked_ = false;
     bool completed_ = false;
+    bool savePrompt_ = false;
+    HWND progress_ = nullptr;
+    bool stopPressed_ = false;
     std::vector<std::wstring> errors_;
     fs::path folder_;
 };
@@ -203,7 +229,10 @@ int DialogAnswers::Prepare(KorvoHost::HostApp& app, const AnswerOptions& options
     }
 
     // The answers of the command line.
-    if (options.save) given_.Press(kSavePrompt, *options.save ? kSaveButton : kContinueButton);
+    if (checkOnly_)
+        given_.Press(kSavePrompt, IDCANCEL);
+    else if (options.save)
+        given_.Press(kSavePrompt, *options.save ? kSaveButton : kContinueButton);
     fs::path output;
     if (!options.output.empty()) {
         std::error_code ignored;
@@ -251,9 +280,17 @@ int DialogAnswers::Prepare(KorvoHost::HostApp& app, const AnswerOptions& options
 
 DialogAnswers::Scope::Scope(DialogAnswers& answers) {
     KorvoHost::SetFrontEnd(answers.observer_.get());
+    struct sigaction action {};
+    action.sa_handler = OnStopRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, &previousStop_);
 }
 
-DialogAnswers::Scope::~Scope() { KorvoHost::SetFrontEnd(nullptr); }
+DialogAnswers::Scope::~Scope() {
+    sigaction(SIGTERM, &previousStop_, nullptr);
+    KorvoHost::SetFrontEnd(nullptr);
+}
 
 bool DialogAnswers::Asked() const { return observer_ && observer_->Asked(); }
 
@@ -261,6 +298,7 @@ int DialogAnswers::Outcome() const {
     if (!observer_) return kExitFailure;
     if (!observer_->Errors().empty()) return Fail(kExitFailure, ToUtf8(observer_->Errors().back()));
     if (observer_->Completed()) return kExitSuccess;
+    if (checkOnly_ && observer_->ReachedSavePrompt()) return kExitSuccess;
     if (!asks_ && (!given_.Unanswered().empty() || given_.BrowserUnanswered()))
         return Fail(kExitUsage, "the plug-in asked a question the options do not answer");
     return Fail(kExitCancelled, "cancelled");

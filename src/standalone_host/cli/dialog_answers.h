@@ -2,11 +2,12 @@
 // line's options, and from a person at the terminal for the rest.
 #pragma once
 
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -44,22 +45,31 @@ class DialogAnswers {
     DialogAnswers(const DialogAnswers&) = delete;
     DialogAnswers& operator=(const DialogAnswers&) = delete;
 
+    // Makes the answers a check only: the save prompt is cancelled, so that Generate makes its own
+    // checks (cameras, renderer) and writes nothing. Call before Prepare.
+    void CheckOnly() { checkOnly_ = true; }
+
     // Checks the options against the open scene and prepares the answers: the renderer made
     // current, the camera names known, every answer given or a terminal to ask. Answers 0, or
     // the exit code with its message on stderr. Nothing is written before it answers 0.
     int Prepare(KorvoHost::HostApp& app, const AnswerOptions& options, Missing missing);
 
-    // Installs the answers as the host's front end for the scope's life.
+    // Installs the answers as the host's front end for the scope's life. SIGTERM meanwhile
+    // presses the run's Cancel (once the run has started; a run's own steps finish first).
     class Scope {
       public:
         explicit Scope(DialogAnswers& answers);
         ~Scope();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
+
+      private:
+        struct sigaction previousStop_ {};
     };
 
-    // After the requests: the exit code of the last one's outcome (0 done, 1 refused or failed
-    // with the dialog's message on stderr, 130 cancelled), and whether any dialog was shown.
+    // After the requests: the exit code of the last one's outcome (0 done, or passed its checks
+    // when CheckOnly; 1 refused or failed with the dialog's message on stderr, 130 cancelled),
+    // and whether any dialog was shown.
     int Outcome() const;
     bool Asked() const;
     // Prints the panoramas the requests wrote into the output folder, one path a line, and
@@ -72,6 +82,7 @@ class DialogAnswers {
     std::unique_ptr<RequestObserver> observer_;
     int noInput_ = -1;
     bool asks_ = false;
+    bool checkOnly_ = false;
 };
 
 }  // namespace KorvoCli

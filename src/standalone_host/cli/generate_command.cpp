@@ -6,6 +6,7 @@
 
 #include "standalone_host/cli/commands.h"
 #include "standalone_host/cli/view_command.h"
+#include "standalone_host/core/scripting.h"
 #include "standalone_host/windows/user_actions.h"
 
 namespace KorvoCli {
@@ -16,6 +17,15 @@ constexpr int kGenerateButton = 1001;
 int Fail(const std::string& message) {
     std::fprintf(stderr, "korvo: %s\n", message.c_str());
     return kExitFailure;
+}
+
+// Presses Generate with the given answers while they are the host's front end.
+void PressGenerate(KorvoHost::HostApp& app, DialogAnswers& answers, std::string* error) {
+    const DialogAnswers::Scope scope(answers);
+    const HWND page = app.OpenUtility(L"KorvoPlugin", error);
+    if (!page) return;
+    KorvoHost::PressButton(page, kGenerateButton);
+    app.CloseUtility();
 }
 
 // The run itself; `panoramas` gets the panoramas it wrote.
@@ -29,13 +39,8 @@ int RunGenerate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions
     DialogAnswers answers;
     if (const int refused = answers.Prepare(app, options.answers, DialogAnswers::Missing::Refuse))
         return refused;
-    {
-        const DialogAnswers::Scope scope(answers);
-        const HWND page = app.OpenUtility(L"KorvoPlugin", &error);
-        if (!page) return Fail(error);
-        KorvoHost::PressButton(page, kGenerateButton);
-        app.CloseUtility();
-    }
+    PressGenerate(app, answers, &error);
+    if (!error.empty()) return Fail(error);
     const int code = answers.Outcome();
     panoramas = answers.ListResults();
     return code;
@@ -54,6 +59,27 @@ int Generate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& o
     }
     std::fflush(stdout);
     return ViewPanorama({.panorama = panoramas.front().string()});
+}
+
+int CheckGenerate(KorvoHost::HostApp& app, const AnswerOptions& options) {
+    DialogAnswers answers;
+    answers.CheckOnly();
+    if (const int refused = answers.Prepare(app, options, DialogAnswers::Missing::Refuse))
+        return refused;
+    // The plug-in's checks, as its script interface offers them: a scene that passes is not
+    // counted as a request. One that fails is pressed as the user would, for the plug-in's own
+    // message of the refusal; its save prompt is cancelled all the same.
+    bool passed = false;
+    const auto lastValue = [&](const KorvoHost::Value& value) {
+        passed = value.Boolean() && *value.Boolean();
+    };
+    app.Core().Scripting().Run(L"korvo.get_cams()\nkorvo.validate_worfklow true", /*quiet=*/true,
+                               lastValue);
+    if (passed) return kExitSuccess;
+    std::string error;
+    PressGenerate(app, answers, &error);
+    if (!error.empty()) return Fail(error);
+    return answers.Outcome();
 }
 
 }  // namespace KorvoCli
