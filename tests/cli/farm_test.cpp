@@ -304,7 +304,7 @@ class SingleNodeCluster {
                         " --socket=" + Quote(socket.string()) +
                         " --log-file=" + Quote((munge / "munged.log").string()) +
                         " --pid-file=" + Quote(pidFiles_.back().string()) +
-                        " --seed-file=" + Quote((munge / "munged.seed").string()),
+                        " --seed-file=" + Quote((munge / "munged.random").string()),
                     error))
             return false;
 

@@ -119,17 +119,25 @@ Encoder JpegEncoder(int quality) {
     };
 }
 
-}  // namespace
-
-ImageFileStatus ReadJpegSize(const std::filesystem::path& path, int& width, int& height) {
+// Opens the file and reads its JPEG header into jpeg; the failure with its reason otherwise.
+ImageFileStatus OpenJpeg(const std::filesystem::path& path, FileHandle& file,
+                         JpegDecompressor& jpeg) {
     std::string problem;
-    FileHandle file = OpenForReading(path, problem);
+    file = OpenForReading(path, problem);
     if (!file) return Failure(path, problem);
-    JpegDecompressor jpeg;
     InstallErrors(jpeg.errors);
     if (!RunJpegReadHeader(jpeg, file.get())) {
         return Failure(path, std::string("not a readable JPEG: ") + jpeg.errors.text);
     }
+    return {};
+}
+
+}  // namespace
+
+ImageFileStatus ReadJpegSize(const std::filesystem::path& path, int& width, int& height) {
+    FileHandle file;
+    JpegDecompressor jpeg;
+    if (ImageFileStatus opened = OpenJpeg(path, file, jpeg); !opened) return opened;
     width = int(jpeg.info.output_width);
     height = int(jpeg.info.output_height);
     return {};
@@ -146,15 +154,10 @@ ImageFileStatus WriteJpeg(const std::filesystem::path& path, const ImageRgbaFloa
 }
 
 ImageFileStatus ReadJpeg(const std::filesystem::path& path, ImageRgba8& image) try {
-    std::string problem;
-    FileHandle file = OpenForReading(path, problem);
-    if (!file) return Failure(path, problem);
-
+    FileHandle file;
     JpegDecompressor jpeg;
-    InstallErrors(jpeg.errors);
-    if (!RunJpegReadHeader(jpeg, file.get())) {
-        return Failure(path, std::string("not a readable JPEG: ") + jpeg.errors.text);
-    }
+    if (ImageFileStatus opened = OpenJpeg(path, file, jpeg); !opened) return opened;
+    std::string problem;
     const std::uint64_t width = jpeg.info.output_width;
     const std::uint64_t height = jpeg.info.output_height;
     if (problem = CheckReadSize(width, height); !problem.empty()) return Failure(path, problem);
