@@ -1,7 +1,11 @@
 // Files and folders: attributes, deletion, folders, moves that never replace, moves across file
 // systems, and the shell's tree delete.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -182,6 +186,28 @@ TEST(Files, MoveByCopyKeepsTheSourceUntilTheCopyIsInPlace) {
     fs::create_directory(dir.path() / "folder");
     EXPECT_FALSE(KorvoHost::MoveByCopy(dir.path() / "folder", dir.path() / "moved", false));
     EXPECT_EQ(GetLastError(), ERROR_NOT_SAME_DEVICE) << "folders do not move by copying";
+}
+
+// A process killed while it copies (here by the signal of the file-size limit, at a known point
+// of the copy) leaves no partial file in the destination's folder, and the source stays.
+TEST(Files, MoveByCopyKilledPartWayLeavesNothingBehind) {
+    KorvoTest::TempDir dir;
+    const fs::path from = dir.path() / "from", folder = dir.path() / "to";
+    fs::create_directory(folder);
+    WriteFile(from, std::string(3 << 20, 'k'));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit noCore{0, 0}, size{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        KorvoHost::MoveByCopy(from, folder / "moved", false);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    EXPECT_EQ(Listing(folder), std::vector<std::string>{});
+    EXPECT_EQ(fs::file_size(from), 3u << 20);
 }
 
 TEST(Files, ShellDeleteRemovesTreesButNotWhatLinksPointTo) {

@@ -267,15 +267,18 @@ TEST_F(CubeLoop, RenamingACameraTellsItsDependents) {
     EXPECT_TRUE(notice.propagate);
 }
 
-TEST_F(CubeLoop, FaceThatCannotBeWrittenIsMissingAtStitchTime) {
+// The run ends with the face that did not reach its file, before the next render.
+TEST_F(CubeLoop, FaceThatCannotBeWrittenFailsTheRunAtOnce) {
     OpenScene(kSixWalls);
     Prepare({L"Cam_Free"});
     // A folder in the way of the fourth face file.
     fs::create_directories(workFolder_ / "Cam_Free_bottom_image_right.png" / "x");
     EXPECT_FALSE(Run());
-    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceMissing);
-    EXPECT_EQ(LogLines().back(), "Failed to find side for stitching: " +
+    EXPECT_EQ(Korvo::CurrentError().code, Korvo::kErrorFaceRender);
+    EXPECT_TRUE(Korvo::CurrentError().useContactDialog);
+    EXPECT_EQ(LogLines().back(), "Failed to write side 1 to " +
                                      (workFolder_ / "Cam_Free_bottom_image_right.png").string());
+    EXPECT_FALSE(fs::exists(workFolder_ / "Cam_Free_left_image_left.png"));
     EXPECT_TRUE(OutputFiles().empty());
 }
 

@@ -164,8 +164,11 @@ TEST(Stitcher, NarrowFaceEndsAgainstTheRightOfItsStripCellAndTheLeftOfItsGridCel
     ExpectColour(strip, 1527, 700, kWhite, 0, "the narrow face's band, mirrored");
     ExpectColour(strip, 1536 + 768, 700, kNothing, 0, "the missing second face");
 
+    // Missing faces and narrow ones are no damage.
     const std::string gridPath = dir / "grid.jpg";
-    ASSERT_EQ(StitchFaceGrid(gridPath.c_str(), 100), kStitchWritten);
+    bool damaged = true;
+    ASSERT_EQ(StitchFaceGrid(gridPath.c_str(), 100, &damaged), kStitchWritten);
+    EXPECT_FALSE(damaged);
     const Picture grid = ReadJpeg(gridPath);
     ExpectColour(grid, 100, 700, kWhite, 4, "grid band at the left");
     ExpectColour(grid, 990, 700, ColourOf("right_image_right.png"), 4, "grid face");
@@ -213,8 +216,12 @@ TEST(Stitcher, MissingAndDamagedFacesLeaveBlackCells) {
         dir / kStripFaceFiles[3],
         test::PngBuilder().Signature().Header(1536, 1536, 8, 3).ImageData(rows).End().bytes());
 
+    // Written all the same; the cut stream's damage is told to a caller that asks.
     const std::string out = dir / "strip.png";
     ASSERT_EQ(StitchFaceStrip(out.c_str(), 5, 100), kStitchWritten);
+    bool damaged = false;
+    ASSERT_EQ(StitchFaceStrip(out.c_str(), 5, 100, &damaged), kStitchWritten);
+    EXPECT_TRUE(damaged);
     const Picture strip = ReadPng(out);
     ASSERT_EQ(strip.width, 5 * 1536);
     ExpectColour(strip, 768, 768, kNothing, 0, "cut stream");
@@ -303,7 +310,9 @@ TEST(Stitcher, FaceDamagedAtTheEndOfItsDataLeavesABlackCellInAJpeg) {
                              .End()
                              .bytes());
     const std::string out = dir / "strip.jpg";
-    ASSERT_EQ(StitchFaceStrip(out.c_str(), 3, 100), kStitchWritten);
+    bool damaged = false;
+    ASSERT_EQ(StitchFaceStrip(out.c_str(), 3, 100, &damaged), kStitchWritten);
+    EXPECT_TRUE(damaged);
     const Picture strip = ReadJpeg(out);
     ExpectColour(strip, 768, 768, kNothing, 2, "bad checksum");
     ExpectFace(strip, 1536, 0, kStripFaceFiles[1], true, 4);

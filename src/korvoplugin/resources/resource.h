@@ -75,5 +75,7 @@ constexpr int IDS_RUN_IN_PROGRESS = 69;
 constexpr int IDS_ARNOLD_READ_FAILED = 70;
 constexpr int IDS_ARNOLD_WRITE_FAILED = 71;
 constexpr int IDS_ARNOLD_PATH_UNUSABLE = 72;
+constexpr int IDS_FACE_DAMAGED = 73;
+constexpr int IDS_FACE_WRITE_FAILED = 74;
 
 }  // namespace Korvo

@@ -74,6 +74,8 @@ constexpr StringResource kStrings[] = {
     {IDS_ARNOLD_READ_FAILED, L"Failed to read back the rendered panorama %s"},
     {IDS_ARNOLD_WRITE_FAILED, L"Failed to write the reordered panorama %s"},
     {IDS_ARNOLD_PATH_UNUSABLE, L"Path cannot be handed to the image library: %s"},
+    {IDS_FACE_DAMAGED, L"A side of camera %s could not be read for stitching: %s was not kept"},
+    {IDS_FACE_WRITE_FAILED, L"Failed to write side %d to %s"},
 };
 
 constexpr const wchar_t* kCaption = L"Korvo for 3DS Max BETA";

@@ -120,11 +120,14 @@ bool Fail(int code, int textId, const Args&... args) {
     return false;
 }
 
-void WriteFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& path) {
+// Whether the face reached its file. A face that did not (a full disk, say) would otherwise be
+// found only by the stitch, as a black cell or an older run's face of the same name.
+bool WriteFaceFile(BitmapInfo& info, Bitmap* bitmap, const MSTR& path) {
     info.SetName(path.c_str());
-    bitmap->OpenOutput(&info);
-    bitmap->Write(&info, BMM_SINGLEFRAME);
+    const bool written = bitmap->OpenOutput(&info) == BMMRES_SUCCESS &&
+                         bitmap->Write(&info, BMM_SINGLEFRAME) == BMMRES_SUCCESS;
     bitmap->Close(&info, BMM_CLOSE_COMPLETE);
+    return written;
 }
 
 bool StitchPicked(const MSTR& workFolder, const std::vector<PickedCamera>& picked, int layout);
@@ -221,14 +224,17 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
             if (!RenderCubeFace(camera.node, face, bitmapType, &progress, rendered))
                 return Fail(kErrorFaceRender, IDS_SIDE_FAILED, static_cast<std::int32_t>(face));
             events->OnAfterFace(face, eye, eachEye);
-            if (eachEye) {
-                WriteFaceFile(rendered.info, rendered.bitmap, camera.faces[face][eye]);
-            } else {
-                // A mono renderer's face serves both eyes.
-                for (const MSTR& path : camera.faces[face])
-                    WriteFaceFile(rendered.info, rendered.bitmap, path);
+            // A mono renderer's face serves both eyes.
+            const MSTR* unwritten = nullptr;
+            for (int e = 0; e < kEyes && !unwritten; ++e) {
+                if (eachEye && e != eye) continue;
+                if (!WriteFaceFile(rendered.info, rendered.bitmap, camera.faces[face][e]))
+                    unwritten = &camera.faces[face][e];
             }
             rendered.bitmap->DeleteThis();
+            if (unwritten)
+                return Fail(kErrorFaceRender, IDS_FACE_WRITE_FAILED,
+                            static_cast<std::int32_t>(face), *unwritten);
         }
     }
     events->OnRunEnd();
@@ -269,10 +275,15 @@ bool StitchPicked(const MSTR& workFolder, const std::vector<PickedCamera>& picke
 
         // Stitch the strip beside the faces, then move it into the output folder.
         if (!camera.narrowed) return Fail(kErrorResultMove, IDS_PATH_TOO_LONG, camera.strip);
+        bool faceDamaged = false;
         const std::uint32_t stitched =
             layout == kStitchGrid
-                ? StitchFaceGrid(camera.narrowStrip.data(), kStripQuality)
-                : StitchFaceStrip(camera.narrowStrip.data(), kFacesPerStrip, kStripQuality);
+                ? StitchFaceGrid(camera.narrowStrip.data(), kStripQuality, &faceDamaged)
+                : StitchFaceStrip(camera.narrowStrip.data(), kFacesPerStrip, kStripQuality,
+                                  &faceDamaged);
+        // A face spoilt since it was written left a black cell: the strip is not kept.
+        if (stitched == kStitchWritten && faceDamaged)
+            return Fail(kErrorFaceMissing, IDS_FACE_DAMAGED, camera.name, camera.strip);
         if (stitched != 0) return Fail(kErrorResultMove, IDS_STITCH_FAILED, camera.strip, stitched);
         const std::int32_t moved = MoveFileSafe(camera.strip, camera.destination, false);
         if (moved != kMoveDone) {

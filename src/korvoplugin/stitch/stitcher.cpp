@@ -79,7 +79,7 @@ void FindDamagedFaces(const std::vector<Cell>& cells, std::vector<bool>& black) 
 }
 
 uint32_t StitchJpeg(const char* path, const std::vector<Cell>& cells, uint32_t width,
-                    uint32_t height, int32_t quality) {
+                    uint32_t height, int32_t quality, bool& faceDamaged) {
     std::vector<bool> black(cells.size(), false);
     // A face found damaged part-way means the rows already written were wrong: start again
     // with that face black. After the first such pass every face is checked, so a second pass
@@ -96,8 +96,12 @@ uint32_t StitchJpeg(const char* path, const std::vector<Cell>& cells, uint32_t w
         if (!encoder.WriteHeaders()) return kStitchNotWritten;
         const BandPass pass = RunBandPass(cells, black, width, encoder);
         switch (pass.outcome) {
-            case PassOutcome::Written:
-                return encoder.Finish() && stream.close() ? kStitchWritten : kStitchNotWritten;
+            case PassOutcome::Written: {
+                if (!encoder.Finish() || !stream.close()) return kStitchNotWritten;
+                // Only damaged faces are marked black.
+                faceDamaged = std::find(black.begin(), black.end(), true) != black.end();
+                return kStitchWritten;
+            }
             case PassOutcome::NotWritten:
                 return kStitchNotWritten;
             case PassOutcome::OutOfMemory:
@@ -114,10 +118,11 @@ uint32_t StitchJpeg(const char* path, const std::vector<Cell>& cells, uint32_t w
 // ---- PNG output: the whole image in memory -------------------------------------------------
 
 uint32_t StitchPng(const char* path, const std::vector<Cell>& cells, uint32_t width,
-                   uint32_t height) {
+                   uint32_t height, bool& faceDamaged) {
     PixelImage image = MakeBlackImage(width, height);
     const size_t stride = image.RowBytes();
     std::atomic<size_t> next{0};
+    std::atomic<bool> anyDamaged{false};
     RunOnWorkers(WorkerCount(cells.size()), [&] {
         for (size_t c = next++; c < cells.size(); c = next++) {
             uint8_t* cell = image.pixels.data() + cells[c].y * stride + size_t(cells[c].x) * 3;
@@ -130,6 +135,7 @@ uint32_t StitchPng(const char* path, const std::vector<Cell>& cells, uint32_t wi
             } catch (const std::bad_alloc&) {
             }
             if (damaged) {
+                anyDamaged = true;
                 for (uint32_t r = 0; r < kFaceSize; ++r)
                     std::memset(cell + r * stride, 0, kCellRowBytes);
             }
@@ -140,24 +146,31 @@ uint32_t StitchPng(const char* path, const std::vector<Cell>& cells, uint32_t wi
     FileHandle file = OpenFile(path, "wb");
     if (!file) return kStitchNotWritten;
     const bool written = std::fwrite(png.data(), 1, png.size(), file.get()) == png.size();
-    return CloseFile(file) && written ? kStitchWritten : kStitchNotWritten;
+    if (!CloseFile(file) || !written) return kStitchNotWritten;
+    faceDamaged = anyDamaged;
+    return kStitchWritten;
 }
 
 uint32_t Stitch(const char* path, const std::vector<Cell>& cells, uint32_t width, uint32_t height,
-                int32_t quality) {
+                int32_t quality, bool* faceDamaged) {
+    bool damaged = false;
+    uint32_t result;
     try {
-        return EndsWithJpg(path) ? StitchJpeg(path, cells, width, height, quality)
-                                 : StitchPng(path, cells, width, height);
+        result = EndsWithJpg(path) ? StitchJpeg(path, cells, width, height, quality, damaged)
+                                   : StitchPng(path, cells, width, height, damaged);
     } catch (const std::bad_alloc&) {
         return kStitchOutOfMemory;
     } catch (const std::exception&) {
         return kStitchNotWritten;
     }
+    if (faceDamaged) *faceDamaged = damaged;
+    return result;
 }
 
 }  // namespace
 
-uint32_t StitchFaceStrip(const char* path, int32_t faceCount, int32_t quality) {
+uint32_t StitchFaceStrip(const char* path, int32_t faceCount, int32_t quality, bool* faceDamaged) {
+    if (faceDamaged) *faceDamaged = false;
     if (path == nullptr) return kStitchNotWritten;
     if (faceCount < 1) return kStitchWritten;  // an empty image: nothing to write
     if (faceCount > kFaceCount) return kStitchBadFaceCount;
@@ -167,13 +180,15 @@ uint32_t StitchFaceStrip(const char* path, int32_t faceCount, int32_t quality) {
         for (int face = 0; face < faceCount; ++face) {
             cells.push_back({folder + kStripFaceFiles[face], uint32_t(face) * kFaceSize, 0, true});
         }
-        return Stitch(path, cells, uint32_t(faceCount) * kFaceSize, kFaceSize, quality);
+        return Stitch(path, cells, uint32_t(faceCount) * kFaceSize, kFaceSize, quality,
+                      faceDamaged);
     } catch (const std::bad_alloc&) {
         return kStitchOutOfMemory;
     }
 }
 
-uint32_t StitchFaceGrid(const char* path, int32_t quality) {
+uint32_t StitchFaceGrid(const char* path, int32_t quality, bool* faceDamaged) {
+    if (faceDamaged) *faceDamaged = false;
     if (path == nullptr) return kStitchNotWritten;
     try {
         const std::string folder = FaceFolder(path);
@@ -182,7 +197,7 @@ uint32_t StitchFaceGrid(const char* path, int32_t quality) {
             cells.push_back({folder + kGridFaceFiles[face], uint32_t(face % 6) * kFaceSize,
                              uint32_t(face / 6) * kFaceSize, false});
         }
-        return Stitch(path, cells, 6 * kFaceSize, 2 * kFaceSize, quality);
+        return Stitch(path, cells, 6 * kFaceSize, 2 * kFaceSize, quality, faceDamaged);
     } catch (const std::bad_alloc&) {
         return kStitchOutOfMemory;
     }

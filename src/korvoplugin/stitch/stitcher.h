@@ -23,10 +23,15 @@ extern const char* const kGridFaceFiles[kFaceCount];
 // null-terminated): a JPEG (4:2:0, `quality` 1 to 100) when the path ends in ".jpg" in any case,
 // else a PNG. The faces are read from the path's folder (the current directory when the path
 // has no folder part); the output belongs in that folder too. Face count 1 to 12.
-uint32_t StitchFaceStrip(const char* path, int32_t faceCount, int32_t quality);
+//
+// `faceDamaged`, when given, tells whether a face's image data proved damaged part-way (a cut
+// stream, a bad checksum) and its cell was painted black: the image is then written but not what
+// it claims, which a caller that wrote the faces itself can treat as a failure.
+uint32_t StitchFaceStrip(const char* path, int32_t faceCount, int32_t quality,
+                         bool* faceDamaged = nullptr);
 
 // Joins the twelve faces into two rows of six, right eye above, none mirrored; otherwise as
 // StitchFaceStrip.
-uint32_t StitchFaceGrid(const char* path, int32_t quality);
+uint32_t StitchFaceGrid(const char* path, int32_t quality, bool* faceDamaged = nullptr);
 
 }  // namespace Korvo

@@ -114,6 +114,49 @@ bool CopyData(int from, int to) {
     }
 }
 
+// CopyUnnamed's answer when the file system (or a missing /proc) allows no unnamed files.
+constexpr int kNoUnnamedCopy = -1;
+
+bool CopyComplete(int from, int to, const struct stat& info) {
+    return CopyData(from, to) && ::fchmod(to, info.st_mode & 07777) == 0 && ::fsync(to) == 0;
+}
+
+// Copies into an unnamed file of `folder` and then links it in as `to`, never over an existing
+// file: 0, an errno value, or kNoUnnamedCopy.
+int CopyUnnamed(int from, const struct stat& info, const fs::path& folder, const fs::path& to) {
+    UniqueFd copy(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!copy)
+        return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? kNoUnnamedCopy : errno;
+    if (!CopyComplete(from, copy.Get(), info)) return errno;
+    // linkat refuses an existing name, as a move without replace must.
+    const std::string self = "/proc/self/fd/" + std::to_string(copy.Get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        const int error = errno;
+        return error == ENOENT && ::access("/proc/self/fd", F_OK) != 0 ? kNoUnnamedCopy : error;
+    }
+    if (!copy.Close()) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return error;
+    }
+    return 0;
+}
+
+// Copies under a private name in `folder`, then renames it to `to`: 0 or an errno value.
+int CopyUnderPrivateName(int from, const struct stat& info, const fs::path& folder,
+                         const fs::path& to, bool replace) {
+    std::string temporary = (folder / ("." + to.filename().string() + ".moving-XXXXXX")).string();
+    UniqueFd copy(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!copy) return errno;
+    FileRemover removeCopy(temporary);
+    if (!CopyComplete(from, copy.Get(), info) || !copy.Close()) return errno;
+    const int placed =
+        replace ? ::rename(temporary.c_str(), to.c_str()) : RenameNoReplace(temporary, to);
+    if (placed != 0) return errno;
+    removeCopy.Release();
+    return 0;
+}
+
 }  // namespace
 
 namespace KorvoHost {
@@ -125,22 +168,18 @@ bool MoveByCopy(const fs::path& from, const fs::path& to, bool replace) {
     if (::fstat(source.Get(), &info) != 0) return Fail(errno);
     // Folders only move within one file system, as on the system this host stands in for.
     if (!S_ISREG(info.st_mode)) return Fail(EXDEV);
-
-    // The copy is made under a private name first, so the destination never shows a partial file.
     const fs::path folder = FolderOf(to);
-    std::string temporary = (folder / ("." + to.filename().string() + ".moving-XXXXXX")).string();
-    UniqueFd copy(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!copy) return Fail(errno);
-    FileRemover removeCopy(temporary);
-    if (!CopyData(source.Get(), copy.Get()) || ::fchmod(copy.Get(), info.st_mode & 07777) != 0 ||
-        ::fsync(copy.Get()) != 0 || !copy.Close()) {
-        return Fail(errno);
-    }
 
-    const int placed =
-        replace ? ::rename(temporary.c_str(), to.c_str()) : RenameNoReplace(temporary, to);
-    if (placed != 0) return Fail(errno);
-    removeCopy.Release();
+    // The copy gets its name only once it is complete, so the destination never shows a partial
+    // file. Without replace it has no name at all until then, and even a process killed during
+    // the copy leaves nothing behind.
+    int placed = replace ? kNoUnnamedCopy : CopyUnnamed(source.Get(), info, folder, to);
+    if (placed == kNoUnnamedCopy) {
+        if (::lseek(source.Get(), 0, SEEK_SET) != 0) return Fail(errno);
+        placed = CopyUnderPrivateName(source.Get(), info, folder, to, replace);
+    }
+    if (placed != 0) return Fail(placed);
+
     // The new name must be durable before the only other copy of the data goes away.
     if (!SyncFolder(folder)) {
         const int error = errno;
