@@ -4,7 +4,10 @@ add_library(korvo::options ALIAS korvo_options)
 target_compile_options(korvo_options INTERFACE
     $<$<CXX_COMPILER_ID:GNU,Clang>:-Wall -Wextra -Wno-unused-parameter>)
 
-if(KORVO_SANITIZE)
+if(KORVO_SANITIZE STREQUAL "thread")
+    target_compile_options(korvo_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(korvo_options INTERFACE -fsanitize=thread)
+elseif(KORVO_SANITIZE)
     target_compile_options(korvo_options INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     target_link_options(korvo_options INTERFACE -fsanitize=address,undefined)

@@ -188,7 +188,9 @@ class PinholeProjector {
     float yScale_;
 };
 
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+// The clones' resolvers run while the program is relocated, before a ThreadSanitizer runtime is
+// ready for the calls its instrumentation puts into them.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define KORVO_LANE_LOOPS __attribute__((target_clones("avx2", "default")))
 #else
 #define KORVO_LANE_LOOPS
