@@ -84,7 +84,12 @@ void BM_SixFaces(benchmark::State& state) {
     state.counters["camera_rays/s"] =
         benchmark::Counter(cameraRays, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_SixFaces)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SixFaces)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // The same six faces in stereo under mental ray: the lens shader is called for every sample and
 // its rays are traced in packets (1) or one by one as it asks (0). Both eyes cost the same; this
@@ -121,9 +126,9 @@ void BM_SixFacesStereo(benchmark::State& state) {
                 return;
             }
             const KorvoHost::MentalRay::LensRender* shader = lens.get();
-            tracer->Render(
-                KorvoHost::RayFunction([shader](float x, float y) { return shader->Sample(x, y); }),
-                kFace, kFace, std::span(pixels), options);
+            tracer->Render(KorvoHost::RayBatchFunction(
+                               [shader](KorvoHost::CameraSampleBatch& b) { shader->Samples(b); }),
+                           kFace, kFace, std::span(pixels), options);
         }
     }
     scene.SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
@@ -137,7 +142,57 @@ BENCHMARK(BM_SixFacesStereo)
     ->Args({2, 1})
     ->Args({2, 0})
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
+// The lens shader alone, one thread: every pixel centre of one face asked for in batches as the
+// tracer asks, nothing traced. Time per sample is the shader path's own cost.
+void BM_LensShaderSamples(benchmark::State& state) {
+    Room& room = TheRoom();
+    KorvoHost::Scene& scene = *room.app->CurrentScene();
+    scene.SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
+    room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
+    if (!ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) ||
+        !ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr)) {
+        state.SkipWithError("the lens shader could not be installed");
+        return;
+    }
+    auto& renderer = dynamic_cast<KorvoHost::SceneRenderer&>(*scene.CurrentRenderer());
+    std::string error;
+    const int face = static_cast<int>(state.range(0));
+    auto lens = KorvoHost::PrepareLensShader(
+        renderer, FaceView(room.camera, face).cameraToWorld, 0, room.app->Core().PluginFolder(),
+        KorvoHost::MentalRay::TraceMode::Packets,
+        [](const KorvoHost::Vec3&, const KorvoHost::Vec3&) { return KorvoHost::TraceResult{}; },
+        error);
+    if (!lens) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    KorvoHost::CameraSampleBatch batch{};
+    float checksum = 0.0f;
+    for (auto _ : state) {
+        for (int y = 0; y < kFace; ++y) {
+            for (int x = 0; x < kFace; x += KorvoHost::CameraSampleBatch::kCapacity) {
+                batch.count = KorvoHost::CameraSampleBatch::kCapacity;
+                for (int i = 0; i < batch.count; ++i) {
+                    batch.rasterX[i] = float(x + i) + 0.5f;
+                    batch.rasterY[i] = float(y) + 0.5f;
+                    batch.given[i] = false;
+                }
+                lens->Samples(batch);
+                checksum += batch.originX[0] + batch.directionZ[15];
+            }
+        }
+    }
+    benchmark::DoNotOptimize(checksum);
+    lens.reset();
+    scene.SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
+    state.counters["s/sample"] =
+        benchmark::Counter(double(kFace) * kFace, benchmark::Counter::kIsIterationInvariantRate |
+                                                      benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LensShaderSamples)->ArgName("face")->Arg(0)->Arg(4)->Unit(benchmark::kMillisecond);
 
 // Prepares a run of the room's camera as the workflow does, into fresh folders.
 void PrepareRun(Room& room, Korvo::KorvoPlugin& plugin) {

@@ -67,14 +67,30 @@ double ShiftFactor(double elevation) {
     return 1.0 - s * s * (3.0 - 2.0 * s);
 }
 
-// Degrees from the horizon, 0 … 90, of a world direction.
-double Elevation(const miVector& d, const miVector& up) {
+// Cosine of the angle between a ray and up below which the ray lies surely within the band of
+// the whole shift: cos 60.007°, a few thousandths of a degree inside the band's edge.
+constexpr float kSurelyFullShiftCosine = 0.4999f;
+
+// The cosine of the angle between a world direction and up.
+float UpCosine(const miVector& d, const miVector& up) {
     const float length = std::sqrt(Dot(d, d));
     const miVector n = length > 0.0f ? Scale(d, 1.0f / length) : d;
     float c = Dot(n, up);
-    c = c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c);
-    const double a = std::fabs(std::acos(double(c)) * 180.0 / kPi);
+    return c < -1.0f ? -1.0f : (c > 1.0f ? 1.0f : c);
+}
+
+// Degrees from the horizon, 0 … 90, of a direction at that cosine from up.
+double Elevation(float upCosine) {
+    const double a = std::fabs(std::acos(double(upCosine)) * 180.0 / kPi);
     return a > 90.0 ? a - 90.0 : 90.0 - a;
+}
+
+// The shift factor of a world direction. Rays near the horizon, most of a cube's side faces,
+// skip the arc cosine: the factor there is exactly 1 either way.
+double DirectionShiftFactor(const miVector& d, const miVector& up) {
+    const float c = UpCosine(d, up);
+    if (std::fabs(c) < kSurelyFullShiftCosine) return 1.0;
+    return ShiftFactor(Elevation(c));
 }
 
 // Camera axes and position in world space, through the renderer's internal space.
@@ -130,7 +146,7 @@ KORVO_EXPORT miBoolean KorvoStereo(miColor* result, miState* state, KorvoStereoP
     mi_vector_transform(&d, &view, camera.basis);
 
     // Move the origin sideways, perpendicular to the ray's horizontal heading
-    const double k = ShiftFactor(Elevation(d, camera.up));
+    const double k = DirectionShiftFactor(d, camera.up);
     miVector origin = camera.origin;
     const float h = std::sqrt(d.x * d.x + d.y * d.y);
     if (h > kHorizontalThreshold) {

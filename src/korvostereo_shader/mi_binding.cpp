@@ -67,12 +67,9 @@ constexpr std::array<const char*, static_cast<std::size_t>(Bound::Count)> kNames
 std::atomic<void*> gModule{nullptr};
 std::array<std::atomic<void*>, static_cast<std::size_t>(Bound::Count)> gSlots{};
 
-// The address of a bound function, resolving it when its slot is empty. Null when the module
-// does not export it; the caller then cannot forward and gives a neutral answer instead.
-void* Resolve(Bound function) {
+// Looks a bound function up in the module and keeps it in its slot.
+[[gnu::noinline]] void* ResolveSlot(Bound function) {
     std::atomic<void*>& slot = gSlots[static_cast<std::size_t>(function)];
-    if (void* address = slot.load(std::memory_order_acquire)) return address;
-
     const char* name = kNames[static_cast<std::size_t>(function)];
     void* module = gModule.load(std::memory_order_acquire);
     if (!module) std::fputs("DYNLOAD: dl_handle null\n", stderr);
@@ -91,6 +88,14 @@ void* Resolve(Bound function) {
                      name, reinterpret_cast<std::uintptr_t>(module), error);
     }
     return address;
+}
+
+// The address of a bound function, resolving it when its slot is empty. Null when the module
+// does not export it; the caller then cannot forward and gives a neutral answer instead. Inlined
+// into every stub: a shader calls several stubs for each ray.
+[[gnu::always_inline]] inline void* Resolve(Bound function) {
+    void* address = gSlots[static_cast<std::size_t>(function)].load(std::memory_order_acquire);
+    return address ? address : ResolveSlot(function);
 }
 
 template <typename Function>

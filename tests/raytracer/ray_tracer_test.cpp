@@ -370,6 +370,83 @@ TEST(RayTracerRender, RayFunctionsGiveThePinholePicture) {
               width * height / 200);
 }
 
+// The camera of a lens: rays from moving origins, unnormalised, some tiny or huge, some unusable,
+// and colours given outright, as a RayFunction and as the batch function answering the same.
+CameraSample OddLensSample(const PinholeCamera& camera, int width, int height, float x, float y) {
+    const int column = int(x), row = int(y);
+    Ray ray = PinholeRay(camera, width, height, x, y);
+    ray.origin = ray.origin + Vec3{0.01f * float(column % 7), 0.0f, 0.02f * float(row % 5)};
+    switch ((column * 31 + row * 17) % 23) {
+        case 0:
+            return Rgba{0.25f, 0.5f, 0.75f, 1.0f};
+        case 1:
+            ray.direction = ray.direction * 1e-20f;
+            break;
+        case 2:
+            ray.direction = ray.direction * 1e18f;
+            break;
+        case 3:
+            ray.direction = {};
+            break;
+        case 4:
+            ray.origin.x = kNaN;
+            break;
+        case 5:
+            ray.origin.y = 2e18f;
+            break;
+        case 6:
+            ray.direction.z = std::numeric_limits<float>::infinity();
+            break;
+        default:
+            ray.direction = ray.direction * (0.5f + 0.1f * float(column % 3));
+            break;
+    }
+    return ray;
+}
+
+RayBatchFunction AsBatch(const RayFunction& single) {
+    return [single](CameraSampleBatch& batch) {
+        for (int i = 0; i < batch.count; ++i) {
+            const CameraSample sample = single(batch.rasterX[i], batch.rasterY[i]);
+            if (const Ray* ray = std::get_if<Ray>(&sample)) {
+                batch.originX[i] = ray->origin.x;
+                batch.originY[i] = ray->origin.y;
+                batch.originZ[i] = ray->origin.z;
+                batch.directionX[i] = ray->direction.x;
+                batch.directionY[i] = ray->direction.y;
+                batch.directionZ[i] = ray->direction.z;
+            } else {
+                batch.colors[i] = std::get<Rgba>(sample);
+                batch.given[i] = true;
+            }
+        }
+    };
+}
+
+TEST(RayTracerRender, BatchFunctionsDrawWhatSampleFunctionsDraw) {
+    auto tracer = MakeTracer(Room());
+    ASSERT_TRUE(tracer);
+    const int width = 75, height = 53;
+    const PinholeCamera camera = RoomCamera();
+    const RayFunction single = [&](float x, float y) {
+        return OddLensSample(camera, width, height, x, y);
+    };
+    const RayBatchFunction batch = AsBatch(single);
+    for (const TracerOptions options :
+         {TracerOptions{}, TracerOptions{.samplesPerAxis = 2},
+          TracerOptions{.samplesPerAxis = 3, .adaptiveSamples = false, .tileSize = 7}}) {
+        EXPECT_EQ(RenderFloats(*tracer, batch, width, height, options),
+                  RenderFloats(*tracer, single, width, height, options))
+            << options.samplesPerAxis << " samples per axis";
+    }
+    // The plain pinhole rays come out as the pinhole camera draws them.
+    const RayFunction pinhole = [&](float x, float y) {
+        return CameraSample(PinholeRay(camera, width, height, x, y));
+    };
+    EXPECT_EQ(RenderFloats(*tracer, AsBatch(pinhole), width, height, {.samplesPerAxis = 2}),
+              RenderFloats(*tracer, camera, width, height, {.samplesPerAxis = 2}));
+}
+
 TEST(RayTracerRender, LensShaderRasterConventionMatchesANinetyDegreeCamera) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
@@ -521,21 +598,26 @@ TEST(RayTracerRender, CancelStopsEveryWorkerWithinOneTile) {
             ++samples;
             return CameraSample(PinholeRay(RoomCamera(), size, size, x, y));
         };
-        long atRefusal = -1;
-        const bool finished =
-            tracer->Render(counted, size, size, pixels, options, [&](int done, int) {
-                if (done < 4) return true;
-                atRefusal = samples.load();
-                return false;
-            });
-        EXPECT_FALSE(finished);
-        ASSERT_GE(atRefusal, 0);
-        // A tile's samples: the full grid of each pixel and, sampling adaptively, the centres of
-        // the tile and its border.
-        const long n = options.samplesPerAxis;
-        const long perTile = tile * tile * n * n + (n > 1 ? (tile + 2) * (tile + 2) : 0);
-        EXPECT_LE(samples.load() - atRefusal, threads * perTile)
-            << n << " samples per axis: the workers went on after the refusal";
+        // Cameras answering sample by sample and a packet at a time
+        for (const TracerCamera& camera : {TracerCamera(counted), TracerCamera(AsBatch(counted))}) {
+            samples = 0;
+            long atRefusal = -1;
+            const bool finished =
+                tracer->Render(camera, size, size, pixels, options, [&](int done, int) {
+                    if (done < 4) return true;
+                    atRefusal = samples.load();
+                    return false;
+                });
+            EXPECT_FALSE(finished);
+            ASSERT_GE(atRefusal, 0);
+            // A tile's samples: the full grid of each pixel and, sampling adaptively, the
+            // centres of the tile and its border.
+            const long n = options.samplesPerAxis;
+            const long perTile = tile * tile * n * n + (n > 1 ? (tile + 2) * (tile + 2) : 0);
+            EXPECT_LE(samples.load() - atRefusal, threads * perTile)
+                << n << " samples per axis, camera " << camera.index()
+                << ": the workers went on after the refusal";
+        }
     }
 }
 
@@ -549,6 +631,8 @@ TEST(RayTracerRender, ExceptionsFromTheRayFunctionReachTheCaller) {
         return Rgba{};
     };
     EXPECT_THROW(tracer->Render(failing, 256, 256, pixels), std::runtime_error);
+    calls = 0;
+    EXPECT_THROW(tracer->Render(AsBatch(failing), 256, 256, pixels), std::runtime_error);
     EXPECT_THROW(tracer->Render(RoomCamera(), 256, 256, pixels, {},
                                 [](int done, int) -> bool {
                                     if (done > 2) throw std::runtime_error("callback failed");
@@ -566,6 +650,7 @@ TEST(RayTracerRender, UnusableRequestsAreRefused) {
     EXPECT_FALSE(tracer->Render(AlongX({}, 0.0f), 16, 16, pixels));
     EXPECT_FALSE(tracer->Render(AlongX({kNaN, 0, 0}), 16, 16, pixels));
     EXPECT_FALSE(tracer->Render(RayFunction{}, 16, 16, pixels));
+    EXPECT_FALSE(tracer->Render(RayBatchFunction{}, 16, 16, pixels));
     EXPECT_TRUE(tracer->Render(RoomCamera(), 0, 0, pixels)) << "nothing to draw is no failure";
 }
 

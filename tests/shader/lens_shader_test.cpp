@@ -157,6 +157,29 @@ TEST_F(LensShader, ShiftFadesFromThirtyDegreesToThePoles) {
     EXPECT_LT(shift, 3.25);
 }
 
+// Across the edge of the band with the whole shift, the shift follows the fade to the bit of
+// float precision: rays just inside the band keep it all, rays just outside begin to lose it.
+TEST_F(LensShader, ShiftIsWholeToTheBandsEdgeAndFadesBeyond) {
+    auto expected = [](double elevation) {
+        if (elevation <= 30.0) return 3.25;
+        const double t = std::min((elevation - 30.0) / 60.0, 1.0);
+        const double s = t * t * (3.0 - 2.0 * t);
+        return 3.25 * (1.0 - s * s * (3.0 - 2.0 * s));
+    };
+    for (const double elevation :
+         {29.9, 29.99, 29.995, 30.0, 30.005, 30.01, 30.1, 31.0, 35.0, 40.0, 50.0}) {
+        for (const double sign : {1.0, -1.0}) {
+            const Camera camera =
+                LookingCamera({-7, 3, 11}, 25 * kDegree, sign * elevation * kDegree);
+            Init(camera, false);
+            const TracedRay ray = Shade(768, 768);
+            const Vec offset = Offset(ray, camera);
+            EXPECT_NEAR(Length(offset), expected(elevation), 5e-5)
+                << "elevation " << sign * elevation;
+        }
+    }
+}
+
 TEST_F(LensShader, RayStraightUpOrDownStartsAtTheCamera) {
     for (const double pitch : {90.0, -90.0}) {
         const Camera camera = LookingCamera({12, 34, 56}, 0, pitch * kDegree);

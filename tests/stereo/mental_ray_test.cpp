@@ -107,6 +107,65 @@ TEST_F(ShaderLibraries, RenderIsRefusedWhenTheShaderCannotBeUsed) {
     EXPECT_EQ(error, "shader KorvoStereo_exit is not declared as a lens shader");
 }
 
+// A render of the shipped shader asked sample by sample and a batch at a time, in both ways of
+// tracing: the same rays and colours, bit for bit.
+TEST(LensRenders, BatchesAnswerWhatSingleSamplesAnswer) {
+    std::string error;
+    ShaderLibrary* library = ShaderLibrary::Load(KORVO_SHADER_LIBRARY, error);
+    ASSERT_NE(library, nullptr) << error;
+    const ShaderDeclaration* declaration = library->Declaration("KorvoStereo");
+    ASSERT_NE(declaration, nullptr);
+    // Looking down and to the side from above the floor, turned about every axis.
+    KorvoHost::Transform camera;
+    camera.x = {0.8f, 0.6f, 0.0f};
+    camera.y = {-0.36f, 0.48f, 0.8f};
+    camera.z = {0.48f, -0.64f, 0.6f};
+    camera.position = {120.0f, -35.0f, 160.0f};
+    auto trace = [](const KorvoHost::Vec3& o, const KorvoHost::Vec3& d) {
+        return KorvoHost::TraceResult{{o.x * 1e-3f, d.y, d.z, 1.0f}, d.z > 0.0f, 1.0f};
+    };
+    for (const TraceMode mode : {TraceMode::Packets, TraceMode::PerRay}) {
+        for (const unsigned char leftEye : {0, 1}) {
+            auto render = LensRender::Begin(*library, *declaration, {leftEye, 0, 0, 0}, camera,
+                                            mode, trace, error);
+            ASSERT_NE(render, nullptr) << error;
+            KorvoHost::CameraSampleBatch batch{};
+            int compared = 0;
+            for (int row = 0; row < 16; ++row) {
+                // From corner to corner of the face, and a little beyond
+                batch.count = batch.kCapacity;
+                for (int i = 0; i < batch.count; ++i) {
+                    batch.rasterX[i] = 102.5f * float(i);
+                    batch.rasterY[i] = 0.25f + 97.5f * float(row);
+                    batch.given[i] = false;
+                }
+                render->Samples(batch);
+                for (int i = 0; i < batch.count; ++i) {
+                    const KorvoHost::CameraSample single =
+                        render->Sample(batch.rasterX[i], batch.rasterY[i]);
+                    const std::string where = "sample (" + std::to_string(batch.rasterX[i]) + ", " +
+                                              std::to_string(batch.rasterY[i]) + ")";
+                    if (const auto* ray = std::get_if<KorvoHost::Ray>(&single)) {
+                        ASSERT_FALSE(batch.given[i]) << where;
+                        EXPECT_EQ(ray->origin, (KorvoHost::Vec3{batch.originX[i], batch.originY[i],
+                                                                batch.originZ[i]}))
+                            << where;
+                        EXPECT_EQ(ray->direction,
+                                  (KorvoHost::Vec3{batch.directionX[i], batch.directionY[i],
+                                                   batch.directionZ[i]}))
+                            << where;
+                    } else {
+                        ASSERT_TRUE(batch.given[i]) << where;
+                        EXPECT_EQ(std::get<KorvoHost::Rgba>(single), batch.colors[i]) << where;
+                    }
+                    ++compared;
+                }
+            }
+            EXPECT_EQ(compared, 16 * 16);
+        }
+    }
+}
+
 TEST(InternalSpace, IsNotWorldSpaceAndRoundTrips) {
     const KorvoHost::Vec3 p{12, -34, 56}, v{1, 2, 3};
     const KorvoHost::Vec3 ip = WorldToInternalPoint(p);
@@ -120,6 +179,20 @@ TEST(InternalSpace, IsNotWorldSpaceAndRoundTrips) {
     EXPECT_NEAR(bv.z, v.z, 1e-5);
     // A vector does not move with the space's origin.
     EXPECT_NEAR(KorvoHost::Length(WorldToInternalVector({0, 0, 1})), 2.0f, 1e-5);
+
+    // The shaders' conversions are these, to the bit.
+    auto mi = [](void (*convert)(miState*, miVector*, const miVector*), KorvoHost::Vec3 in) {
+        const miVector from{in.x, in.y, in.z};
+        miVector to{};
+        convert(nullptr, &to, &from);
+        return KorvoHost::Vec3{to.x, to.y, to.z};
+    };
+    for (const KorvoHost::Vec3 q : {p, v, KorvoHost::Vec3{-1e4f, 3.3f, 0.07f}}) {
+        EXPECT_EQ(mi(mi_point_from_world, q), WorldToInternalPoint(q));
+        EXPECT_EQ(mi(mi_vector_from_world, q), WorldToInternalVector(q));
+        EXPECT_EQ(mi(mi_point_to_world, q), InternalToWorldPoint(q));
+        EXPECT_EQ(mi(mi_vector_to_world, q), InternalToWorldVector(q));
+    }
 }
 
 }  // namespace

@@ -165,7 +165,8 @@ int HostInterface::CurRendererRenderFrame(TimeValue t, Bitmap* bm, RendProgressC
         if (!lastRenderError_.empty()) return 0;
         if (lens) {
             const MentalRay::LensRender* shader = lens.get();
-            camera = RayFunction([shader](float x, float y) { return shader->Sample(x, y); });
+            camera =
+                RayBatchFunction([shader](CameraSampleBatch& batch) { shader->Samples(batch); });
         }
     }
 

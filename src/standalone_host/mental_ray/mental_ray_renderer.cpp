@@ -51,13 +51,26 @@ struct Spaces {
         internalToWorld.position = {float(back[0]), float(back[1]), float(back[2])};
     }
 };
-const Spaces& TheSpaces() {
-    static const Spaces spaces;
-    return spaces;
-}
+// At namespace scope rather than in a function, so the space conversions each ray makes check
+// no initialisation guard.
+const Spaces gSpaces;
+const Spaces& TheSpaces() { return gSpaces; }
 
 Vec3 ToVec3(const miVector& v) { return {v.x, v.y, v.z}; }
 miVector ToMi(const Vec3& v) { return {v.x, v.y, v.z}; }
+
+// Transform::Point and Transform::Vector, operation for operation, on the shader's own vectors:
+// read where the shader wrote them, without a copy between (a shader makes several of these
+// calls for every ray).
+[[gnu::always_inline]] inline miVector PointBy(const Transform& t, const miVector& p) {
+    return {p.x * t.x.x + p.y * t.y.x + p.z * t.z.x + t.position.x,
+            p.x * t.x.y + p.y * t.y.y + p.z * t.z.y + t.position.y,
+            p.x * t.x.z + p.y * t.y.z + p.z * t.z.z + t.position.z};
+}
+[[gnu::always_inline]] inline miVector VectorBy(const Transform& t, const miVector& v) {
+    return {v.x * t.x.x + v.y * t.y.x + v.z * t.z.x, v.x * t.x.y + v.y * t.y.y + v.z * t.z.y,
+            v.x * t.x.z + v.y * t.y.z + v.z * t.z.z};
+}
 
 // ---- Calls in flight --------------------------------------------------------------------------
 
@@ -290,6 +303,32 @@ CameraSample LensRender::Sample(float rasterX, float rasterY) const {
     return Rgba{result.r, result.g, result.b, result.a};
 }
 
+void LensRender::Samples(CameraSampleBatch& batch) const {
+    auto* function = const_cast<miFunction*>(&function_);
+    auto* parameters = const_cast<unsigned char*>(parameters_.data());
+    const bool defer = mode_ == TraceMode::Packets;
+    for (int i = 0; i < batch.count; ++i) {
+        miColor result = Untouched();
+        CallContext context{this, &result, defer};
+        miState state{batch.rasterX[i], batch.rasterY[i], function, &context};
+        shader_(&result, &state, parameters);
+        if (!IsUntouched(result)) {
+            batch.colors[i] = {result.r, result.g, result.b, result.a};
+            batch.given[i] = true;
+        } else if (context.queued) {
+            batch.originX[i] = context.origin.x;
+            batch.originY[i] = context.origin.y;
+            batch.originZ[i] = context.origin.z;
+            batch.directionX[i] = context.direction.x;
+            batch.directionY[i] = context.direction.y;
+            batch.directionZ[i] = context.direction.z;
+        } else {
+            batch.colors[i] = Rgba{};
+            batch.given[i] = true;
+        }
+    }
+}
+
 }  // namespace KorvoHost::MentalRay
 
 // ---- The exported shader interface
@@ -331,23 +370,23 @@ KORVO_MI_EXPORT void* mi_phen_eval(miState*, void* param) { return param; }
 
 KORVO_MI_EXPORT void mi_point_from_camera(miState* state, miVector* result, const miVector* p) {
     const CallContext* context = ContextOf(state);
-    *result = context ? ToMi(context->render->CameraToInternal().Point(ToVec3(*p))) : miVector{};
+    *result = context ? PointBy(context->render->CameraToInternal(), *p) : miVector{};
 }
 KORVO_MI_EXPORT void mi_vector_from_camera(miState* state, miVector* result, const miVector* v) {
     const CallContext* context = ContextOf(state);
-    *result = context ? ToMi(context->render->CameraToInternal().Vector(ToVec3(*v))) : miVector{};
+    *result = context ? VectorBy(context->render->CameraToInternal(), *v) : miVector{};
 }
 KORVO_MI_EXPORT void mi_point_to_world(miState*, miVector* result, const miVector* p) {
-    *result = ToMi(InternalToWorldPoint(ToVec3(*p)));
+    *result = PointBy(TheSpaces().internalToWorld, *p);
 }
 KORVO_MI_EXPORT void mi_vector_to_world(miState*, miVector* result, const miVector* v) {
-    *result = ToMi(InternalToWorldVector(ToVec3(*v)));
+    *result = VectorBy(TheSpaces().internalToWorld, *v);
 }
 KORVO_MI_EXPORT void mi_point_from_world(miState*, miVector* result, const miVector* p) {
-    *result = ToMi(WorldToInternalPoint(ToVec3(*p)));
+    *result = PointBy(TheSpaces().worldToInternal, *p);
 }
 KORVO_MI_EXPORT void mi_vector_from_world(miState*, miVector* result, const miVector* v) {
-    *result = ToMi(WorldToInternalVector(ToVec3(*v)));
+    *result = VectorBy(TheSpaces().worldToInternal, *v);
 }
 
 KORVO_MI_EXPORT void mi_vector_transform(miVector* result, const miVector* v, const miScalar* m) {
@@ -360,8 +399,8 @@ KORVO_MI_EXPORT miBoolean mi_trace_eye(miColor* result, miState* state, const mi
                                        const miVector* direction) {
     auto* context = state ? static_cast<CallContext*>(state->renderer_data) : nullptr;
     if (!context || !result || !origin || !direction) return miFALSE;
-    const Vec3 worldOrigin = InternalToWorldPoint(ToVec3(*origin));
-    const Vec3 worldDirection = InternalToWorldVector(ToVec3(*direction));
+    const Vec3 worldOrigin = ToVec3(PointBy(TheSpaces().internalToWorld, *origin));
+    const Vec3 worldDirection = ToVec3(VectorBy(TheSpaces().internalToWorld, *direction));
     if (context->defer && result == context->sampleResult && !context->queued) {
         context->queued = true;
         context->origin = worldOrigin;

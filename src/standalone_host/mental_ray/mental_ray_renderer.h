@@ -77,6 +77,8 @@ class LensRender {
     // The camera sample at a raster position (pixels, origin at the lower left): a ray for the
     // tracer to follow, or the colour the shader made. Thread-safe.
     CameraSample Sample(float rasterX, float rasterY) const;
+    // The same for every sample of a batch, in order. Thread-safe.
+    void Samples(CameraSampleBatch& batch) const;
     // Whether a shader reported a fatal error since the render began; the render should stop.
     bool Failed() const;
 

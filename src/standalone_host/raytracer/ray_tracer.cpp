@@ -19,6 +19,7 @@ namespace {
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 // Samples traced together in one Embree packet.
 constexpr int kLanes = 16;
+static_assert(CameraSampleBatch::kCapacity == kLanes, "a batch fills one packet");
 // Pixels of a tile are visited in square blocks of this side, so that the samples of a packet
 // lie close together and their rays take nearly the same way through the BVH.
 constexpr int kBlockSide = 4;
@@ -75,7 +76,7 @@ struct Packet {
     LaneSurfaces surfaces;
     Rgba colors[kLanes];                     // the result of every lane once shaded
     bool given[kLanes];                      // colors[lane] came from the ray function
-    float rasterX[kLanes], rasterY[kLanes];  // pinhole cameras: where each lane's ray goes
+    float rasterX[kLanes], rasterY[kLanes];  // pinhole and batch cameras: each lane's sample
     int count = 0;
 };
 
@@ -232,6 +233,67 @@ void PinholeProjector::Lanes(Packet& packet) const {
         ray.org_x[i] = origin_.x;
         ray.org_y[i] = origin_.y;
         ray.org_z[i] = origin_.z;
+        ray.tnear[i] = 0.0f;
+        ray.tfar[i] = kInfinity;
+        ray.time[i] = 0.0f;
+        ray.mask[i] = ~0u;
+        ray.id[i] = 0;
+        ray.flags[i] = 0;
+        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
+        packet.valid[i] = -1;
+        packet.given[i] = false;
+    }
+}
+
+// The rays a batch function answered, across all lanes at once as SetLane would form each one,
+// and SetLane itself for the lanes out of the ordinary range; lanes it gave a colour for are
+// left out of the trace.
+KORVO_LANE_LOOPS void BatchLanes(const CameraSampleBatch& __restrict batch,
+                                 RTCRay16& __restrict ray, int* __restrict ordinary) {
+    for (int i = 0; i < kLanes; ++i) {
+        const float ox = batch.originX[i], oy = batch.originY[i], oz = batch.originZ[i];
+        const float dx = batch.directionX[i], dy = batch.directionY[i], dz = batch.directionZ[i];
+        const float lengthSquared = dx * dx + dy * dy + dz * dz;
+        const float inverse = 1.0f / std::sqrt(lengthSquared);
+        // Comparisons are false for NaN, so non-finite rays leave the ordinary range too.
+        const int usual = (lengthSquared > 1e-30f) & (lengthSquared < 1e30f) &
+                          (std::abs(ox) <= kLargestCoordinate) &
+                          (std::abs(oy) <= kLargestCoordinate) &
+                          (std::abs(oz) <= kLargestCoordinate) & !batch.given[i];
+        ray.org_x[i] = usual ? ox : 0.0f;
+        ray.org_y[i] = usual ? oy : 0.0f;
+        ray.org_z[i] = usual ? oz : 0.0f;
+        ray.dir_x[i] = usual ? dx * inverse : 0.0f;
+        ray.dir_y[i] = usual ? dy * inverse : 0.0f;
+        ray.dir_z[i] = usual ? dz * inverse : 1.0f;
+        ordinary[i] = usual;
+    }
+}
+
+// Asks the batch function for the packet's first `count` samples and sets their lanes.
+void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFunction& function) {
+    batch.count = packet.count;
+    std::copy_n(packet.rasterX, packet.count, batch.rasterX);
+    std::copy_n(packet.rasterY, packet.count, batch.rasterY);
+    std::fill_n(batch.given, kLanes, false);
+    function(batch);
+    int ordinary[kLanes];
+    RTCRay16& ray = packet.rays.ray;
+    BatchLanes(batch, ray, ordinary);
+    for (int i = 0; i < packet.count; ++i) {
+        if (batch.given[i]) {
+            SetLane(packet, i, {}, {});
+            packet.colors[i] = batch.colors[i];
+            packet.given[i] = true;
+            continue;
+        }
+        if (!ordinary[i]) {
+            SetLane(packet, i, {batch.originX[i], batch.originY[i], batch.originZ[i]},
+                    {batch.directionX[i], batch.directionY[i], batch.directionZ[i]});
+            continue;
+        }
         ray.tnear[i] = 0.0f;
         ray.tfar[i] = kInfinity;
         ray.time[i] = 0.0f;
@@ -726,7 +788,8 @@ struct CentreCodes {
 // One worker's scratch, reused from tile to tile.
 struct TileScratch {
     Packet packet;
-    int targets[kLanes];  // the slot each lane's colour is added to
+    CameraSampleBatch batch{};  // batch cameras: the samples of the packet being filled
+    int targets[kLanes];        // the slot each lane's colour is added to
     std::vector<Rgba> sums;
     std::vector<Rgba> centres;         // adaptive: the tile's centre samples and a border
     CentreCodes codes;                 // the same, encoded to 8 bits for comparison
@@ -787,7 +850,9 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     const auto* pinhole = std::get_if<PinholeCamera>(&camera);
     const auto* rayFunction = std::get_if<RayFunction>(&camera);
     if (pinhole && !Usable(*pinhole)) return false;
+    const auto* rayBatch = std::get_if<RayBatchFunction>(&camera);
     if (rayFunction && !*rayFunction) return false;
+    if (rayBatch && !*rayBatch) return false;
 
     const RenderLayout layout(width, height, options);
     if (layout.TileCount() > INT_MAX) return false;
@@ -806,6 +871,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         Packet& packet = t.packet;
         if (packet.count == 0) return;
         if (projector) projector->Lanes(packet);
+        if (rayBatch) BatchSamples(packet, t.batch, *rayBatch);
         Shade(packet);
         for (int lane = 0; lane < packet.count; ++lane) {
             Rgba& sum = sums[t.targets[lane]];
@@ -819,7 +885,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         Packet& packet = t.packet;
         const int lane = packet.count;
         t.targets[lane] = target;
-        if (projector) {
+        if (!rayFunction) {
             packet.rasterX[lane] = rasterX;
             packet.rasterY[lane] = rasterY;
         } else {

@@ -45,7 +45,24 @@ Ray PinholeRay(const PinholeCamera& camera, int width, int height, float rasterX
 using CameraSample = std::variant<Ray, Rgba>;
 // Called from several threads at once; must be safe for that.
 using RayFunction = std::function<CameraSample(float rasterX, float rasterY)>;
-using TracerCamera = std::variant<PinholeCamera, RayFunction>;
+
+// Camera samples asked for a packet at a time, one array per quantity. The tracer fills the
+// raster positions of the first `count` entries; the function answers each entry i with a ray
+// (origin and direction, the direction not necessarily unit length) or with given[i] set and a
+// linear colour in colors[i]. It draws what a RayFunction answering sample by sample draws.
+struct CameraSampleBatch {
+    static constexpr int kCapacity = 16;
+    int count = 0;
+    float rasterX[kCapacity], rasterY[kCapacity];
+    float originX[kCapacity], originY[kCapacity], originZ[kCapacity];
+    float directionX[kCapacity], directionY[kCapacity], directionZ[kCapacity];
+    Rgba colors[kCapacity];
+    bool given[kCapacity];
+};
+// Called from several threads at once, each with a batch of its own.
+using RayBatchFunction = std::function<void(CameraSampleBatch& batch)>;
+
+using TracerCamera = std::variant<PinholeCamera, RayFunction, RayBatchFunction>;
 
 // Called on the rendering thread only, between tiles, with the tiles finished so far; answering
 // false cancels the render.
