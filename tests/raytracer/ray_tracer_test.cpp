@@ -335,7 +335,7 @@ TEST(RayTracerRender, PixelsAreBackgroundOrGeometryInBothFormats) {
     EXPECT_EQ(bytes, encoded);
 }
 
-TEST(RayTracerRender, RepeatedRendersAreIdenticalOnAnyThreadCount) {
+TEST(RayTracerRender, RepeatedRendersAreIdenticalOnAnyThreadCountAndTileSize) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
     TracerOptions options{.samplesPerAxis = 2, .tileSize = 16, .threadCount = 1};
@@ -344,6 +344,12 @@ TEST(RayTracerRender, RepeatedRendersAreIdenticalOnAnyThreadCount) {
         options.threadCount = threads;
         EXPECT_EQ(RenderFloats(*tracer, RoomCamera(), 120, 90, options), reference)
             << threads << " threads";
+    }
+    // Adaptive sampling looks past each tile's edge, so the tiles' seams leave no trace.
+    for (const int tile : {7, 64, 256}) {
+        options.tileSize = tile;
+        EXPECT_EQ(RenderFloats(*tracer, RoomCamera(), 120, 90, options), reference)
+            << "tiles of " << tile;
     }
 }
 

@@ -77,7 +77,9 @@ struct TracerOptions {
     // display levels (edges, silhouettes, shadow borders); flat pixels keep their centre sample.
     // Off: the full grid everywhere.
     bool adaptiveSamples = true;
-    int tileSize = 32;    // pixels per side, 1..256
+    // Pixels per side, 1..256. Sampling adaptively, each tile also traces the centres of the
+    // pixels around it, so larger tiles repeat fewer samples; cancelling waits for a tile.
+    int tileSize = 64;
     int threadCount = 0;  // 0: one per hardware thread
 };
 
