@@ -10,11 +10,13 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/interface.h"
+#include "standalone_host/core/bitmaps.h"
 #include "standalone_host/core/host_app.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/scene/scene.h"
@@ -60,6 +62,18 @@ std::string Helper(const std::string& name) {
     text.replace(text.find("%s"), 2, name);
     return text;
 }
+
+// The scripted user, with a renderer that can be made to give way part-way through a run, as
+// one out of memory would.
+class FrontEndOfAFailingRenderer : public ScriptedFrontEnd {
+  public:
+    void RenderStarted(std::wstring_view camera, int width, int height) override {
+        ScriptedFrontEnd::RenderStarted(camera, width, height);
+        if (static_cast<int>(Frames().size()) == throwAtFrame)
+            throw std::runtime_error("the renderer ran out of memory");
+    }
+    int throwAtFrame = 0;  // 1: the first frame; 0: none
+};
 
 class Workflow : public ::testing::Test {
   protected:
@@ -160,7 +174,7 @@ class Workflow : public ::testing::Test {
 
     KorvoTest::TempDir temp_;
     std::unique_ptr<KorvoHost::HostApp> app_;
-    ScriptedFrontEnd ui_;
+    FrontEndOfAFailingRenderer ui_;
     fs::path output_;
     fs::path hits_;
     HWND page_ = nullptr;
@@ -276,7 +290,7 @@ TEST_F(Workflow, CancelInThePromptsEndsSilently) {
         EXPECT_FALSE(fs::exists(output_ / "korvo_log.txt"));
         EXPECT_FALSE(fs::exists(WorkFolder()));
         EXPECT_EQ(Dialogs(ui_), (std::vector<int>{kSavePrompt}));
-        ui_ = ScriptedFrontEnd();
+        ui_ = FrontEndOfAFailingRenderer();
     }
 }
 
@@ -388,6 +402,34 @@ TEST_F(Workflow, FailedRunShowsTheRecordedCode) {
     EXPECT_EQ(Hits(),
               (HitList{{kAccepted, "Default Scanline"}, {kStarted, "1"}, {kErrorShown, "9"}}));
     EXPECT_FALSE(fs::exists(WorkFolder()));
+}
+
+// An exception from inside the renderer ends the run as a failure the user is told of, with
+// everything the run had changed put back; nothing reaches the host's message loop.
+TEST_F(Workflow, RendererThatThrowsEndsTheRunCleanlyAndTheNextRunWorks) {
+    OpenScene(CamerasScene({"Cam"}));
+    INode* camera = app_->CurrentScene()->FindNode(L"Cam");
+    ASSERT_NE(camera, nullptr);
+    const Matrix3 before = camera->GetNodeTM(0);
+    ui_.throwAtFrame = 3;
+    ContinueInto(output_);
+    Generate();
+    EXPECT_EQ(ui_.Frames().size(), 3u);
+    EXPECT_TRUE(OpenErrorText(kContact).ends_with(L"(9)")) << OpenErrorText(kContact);
+    const std::vector<std::string> log = LogLines(output_);
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), "Unexpected failure: the renderer ran out of memory"),
+        log.end());
+    EXPECT_FALSE(fs::exists(WorkFolder()));
+    EXPECT_EQ(KorvoHost::LiveBitmapCount(), 0);
+    EXPECT_TRUE(camera->GetNodeTM(0) == before) << "the camera is turned back from the face";
+    for (const HWND window : KorvoHost::WindowManager::Instance().TopLevelWindows())
+        EXPECT_NE(KorvoHost::DialogId(window), kProgress) << "the progress dialog is closed";
+
+    ui_.throwAtFrame = 0;
+    ContinueInto(output_);
+    Generate();
+    EXPECT_TRUE(fs::exists(output_ / "room_Cam.jpg"));
 }
 
 TEST_F(WorkflowSlow, CameraDialogOkFollowsTheCheckBoxesAndRendersThePickedInListOrder) {

@@ -8,10 +8,12 @@
 #include "host/maxscript.h"
 #include "host/util.h"
 #include "render/image_codecs.h"
+#include "render/render_face.h"
 #include "resources/resource.h"
 #include "resources/resource_text.h"
 #include "shell/error_status.h"
 #include "support/log.h"
+#include "support/scope_exit.h"
 
 namespace Korvo {
 namespace {
@@ -103,6 +105,12 @@ bool RenderThroughVRCamera(Interface17& ip, INode* picked, const MSTR& path) {
         LogMessage(kRenderFailed);
         return false;
     }
+    // The temporary camera leaves the scene on every way out, the render camera cleared before
+    // its node goes so that it never names a deleted node.
+    const ScopeExit removeCamera([&] {
+        ip.SetRenderCamera(nullptr);
+        camera->Delete(0, TRUE);
+    });
     if (IParamBlock2* block = object->GetParamBlock(0)) {
         block->SetValue(kVRCameraFirstParam, 0, kVRCameraFirstValue);
         block->SetValue(kVRCameraSecondParam, 0, kVRCameraSecondValue);
@@ -114,22 +122,16 @@ bool RenderThroughVRCamera(Interface17& ip, INode* picked, const MSTR& path) {
     info.SetWidth(kPanoramaWidth);
     info.SetHeight(kPanoramaHeight);
     info.SetName(path.c_str());
-    Bitmap* bitmap = TheManager ? TheManager->Create(&info) : nullptr;
+    const BitmapPtr bitmap(TheManager ? TheManager->Create(&info) : nullptr);
     if (bitmap) bitmap->OpenOutput(&info);
 
     ip.SetRenderCamera(camera);
-    if (!bitmap || !ip.RenderFrame(0, bitmap, nullptr)) {
+    if (!bitmap || !ip.RenderFrame(0, bitmap.get(), nullptr)) {
         LogMessage(kRenderFailed);
-        ip.SetRenderCamera(nullptr);
-        camera->Delete(0, TRUE);
-        if (bitmap) bitmap->DeleteThis();
         return false;
     }
-    // The camera is cleared before its node goes, so that it never names a deleted node.
     ip.SetRenderCamera(nullptr);
     bitmap->Write(&info, BMM_SINGLEFRAME);
-    bitmap->DeleteThis();
-    camera->Delete(0, TRUE);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "host/interface.h"
 #include "render/face_geometry.h"
+#include "support/scope_exit.h"
 
 namespace Korvo {
 
@@ -20,26 +21,23 @@ bool RenderCubeFace(INode* camera, int face, int bitmapType, RendProgressCallbac
     Interface* ip = GetCOREInterface();
     if (!ip || !camera) return false;
     BitmapInfo info = FaceBitmapSpec(bitmapType);
+    BitmapPtr bitmap;
+    bool closeRenderer = false;
     const CameraTransformBackup backup = TransformCameraToFace(camera, face);
-
-    Bitmap* bitmap = TheManager ? TheManager->Create(&info) : nullptr;
-    if (!bitmap ||
-        !ip->OpenCurRenderer(camera, nullptr, RENDTYPE_NORMAL, kCubeFacePixels, kCubeFacePixels)) {
+    // The camera turns back before the renderer closes, on every way out.
+    const ScopeExit restore([&] {
         UndoCameraTransform(camera, backup.camera, backup.target);
-        if (bitmap) {
-            ip->CloseCurRenderer();
-            bitmap->DeleteThis();
-        }
+        if (closeRenderer) ip->CloseCurRenderer();
+    });
+
+    bitmap.reset(TheManager ? TheManager->Create(&info) : nullptr);
+    if (!bitmap) return false;
+    closeRenderer = true;
+    if (!ip->OpenCurRenderer(camera, nullptr, RENDTYPE_NORMAL, kCubeFacePixels, kCubeFacePixels))
         return false;
-    }
-    const int result = ip->CurRendererRenderFrame(0, bitmap, progress, 1.0f, nullptr, nullptr);
-    UndoCameraTransform(camera, backup.camera, backup.target);
-    ip->CloseCurRenderer();
-    if (!result) {
-        bitmap->DeleteThis();
+    if (!ip->CurRendererRenderFrame(0, bitmap.get(), progress, 1.0f, nullptr, nullptr))
         return false;
-    }
-    rendered.bitmap = bitmap;
+    rendered.bitmap = std::move(bitmap);
     rendered.info = info;
     return true;
 }

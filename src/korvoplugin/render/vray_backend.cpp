@@ -6,12 +6,14 @@
 #include "host/bitmap.h"
 #include "host/interface.h"
 #include "host/maxscript.h"
+#include "render/render_face.h"
 #include "render/renderer_kind.h"
 #include "resources/resource.h"
 #include "resources/resource_text.h"
 #include "shell/error_status.h"
 #include "support/file_utils.h"
 #include "support/log.h"
+#include "support/scope_exit.h"
 
 namespace Korvo {
 namespace {
@@ -150,26 +152,21 @@ bool RenderVRayCameras(RunState& state, RenderCallback& progress) {
         // Render the camera's panorama into the working folder
         const MSTR source = workFolder + L"/" + camera.fileName;
         info.SetName(source.c_str());
-        Bitmap* bitmap = TheManager ? TheManager->Create(&info) : nullptr;
+        const BitmapPtr bitmap(TheManager ? TheManager->Create(&info) : nullptr);
         if (!bitmap) return RenderFailed();
-        // Each eye is half the frame; the helper puts the two side by side.
-        if (!ip->OpenCurRenderer(camera.node, nullptr, RENDTYPE_NORMAL, kEyeWidth,
-                                 kPanoramaHeight)) {
-            ip->CloseCurRenderer();
-            bitmap->DeleteThis();
-            return RenderFailed();
+        bool rendered = false;
+        {
+            // Each eye is half the frame; the helper puts the two side by side.
+            const ScopeExit close([ip] { ip->CloseCurRenderer(); });
+            rendered =
+                ip->OpenCurRenderer(camera.node, nullptr, RENDTYPE_NORMAL, kEyeWidth,
+                                    kPanoramaHeight) &&
+                ip->CurRendererRenderFrame(0, bitmap.get(), &progress, 1.0f, nullptr, nullptr);
         }
-        const int rendered =
-            ip->CurRendererRenderFrame(0, bitmap, &progress, 1.0f, nullptr, nullptr);
-        ip->CloseCurRenderer();
-        if (!rendered) {
-            bitmap->DeleteThis();
-            return RenderFailed();
-        }
+        if (!rendered) return RenderFailed();
         bitmap->OpenOutput(&info);
         bitmap->Write(&info, BMM_SINGLEFRAME);
         bitmap->Close(&info, BMM_CLOSE_COMPLETE);
-        bitmap->DeleteThis();
 
         // Move it into the output folder beside any panorama already there
         const MSTR destination = outputFolder + L"/" + camera.fileName;

@@ -228,10 +228,10 @@ bool RenderCubeFaces(KorvoPlugin& plugin, RenderCallback& progress) {
             const MSTR* unwritten = nullptr;
             for (int e = 0; e < kEyes && !unwritten; ++e) {
                 if (eachEye && e != eye) continue;
-                if (!WriteFaceFile(rendered.info, rendered.bitmap, camera.faces[face][e]))
+                if (!WriteFaceFile(rendered.info, rendered.bitmap.get(), camera.faces[face][e]))
                     unwritten = &camera.faces[face][e];
             }
-            rendered.bitmap->DeleteThis();
+            rendered.bitmap.reset();
             if (unwritten)
                 return Fail(kErrorFaceRender, IDS_FACE_WRITE_FAILED,
                             static_cast<std::int32_t>(face), *unwritten);

@@ -10,6 +10,7 @@
 #include "shell/cube_loop.h"
 #include "shell/error_status.h"
 #include "shell/workflow.h"
+#include "support/host_boundary.h"
 #include "support/log.h"
 #include "support/module_handle.h"
 #include "support/settings.h"
@@ -137,7 +138,7 @@ void ShowError() {
     if (dialog) ShowWindow(dialog, SW_SHOW);
 }
 
-INT_PTR CALLBACK CameraDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CameraDialogProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (IsMouseMessage(message)) return TRUE;
     switch (message) {
         case WM_INITDIALOG: {
@@ -194,7 +195,7 @@ INT_PTR CALLBACK CameraDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     }
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR ProgressDialogProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
             KorvoPlugin& plugin = KeepPlugin(dialog, lParam);
@@ -225,7 +226,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
 }
 
-INT_PTR CALLBACK SavePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR SavePromptProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (IsMouseMessage(message)) return TRUE;
     switch (message) {
         case WM_INITDIALOG:
@@ -261,7 +262,7 @@ INT_PTR CALLBACK SavePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-INT_PTR CALLBACK CompletionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR CompletionDialogProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (IsMouseMessage(message)) return TRUE;
     switch (message) {
         case WM_INITDIALOG: {
@@ -317,7 +318,7 @@ INT_PTR CALLBACK CompletionDialogProc(HWND dialog, UINT message, WPARAM wParam, 
     }
 }
 
-INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR ErrorDialogProcBody(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (IsMouseMessage(message)) return TRUE;
     switch (message) {
         case WM_INITDIALOG:
@@ -342,6 +343,23 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         default:
             return FALSE;
     }
+}
+
+// The procedures the host calls: what their handling throws stays on this side.
+INT_PTR CALLBACK CameraDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<CameraDialogProcBody>(dialog, message, wParam, lParam);
+}
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<ProgressDialogProcBody>(dialog, message, wParam, lParam);
+}
+INT_PTR CALLBACK SavePromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<SavePromptProcBody>(dialog, message, wParam, lParam);
+}
+INT_PTR CALLBACK CompletionDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<CompletionDialogProcBody>(dialog, message, wParam, lParam);
+}
+INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<ErrorDialogProcBody>(dialog, message, wParam, lParam);
 }
 
 }  // namespace Korvo

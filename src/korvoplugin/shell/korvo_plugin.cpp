@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "resources/resource_text.h"
 #include "shell/workflow.h"
+#include "support/host_boundary.h"
 #include "support/module_handle.h"
 #include "support/settings.h"
 #include "support/text_format.h"
@@ -64,7 +65,7 @@ ClassDesc2* GetKorvoPluginClassDesc() {
     return &desc;
 }
 
-INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+static INT_PTR PanelDialogProcBody(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
             KorvoPlugin& plugin = GetKorvoPlugin();
@@ -90,6 +91,10 @@ INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
         default:
             return FALSE;
     }
+}
+
+INT_PTR CALLBACK PanelDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return GuardedDialogProc<PanelDialogProcBody>(window, message, wParam, lParam);
 }
 
 }  // namespace Korvo

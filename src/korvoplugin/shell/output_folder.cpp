@@ -7,6 +7,7 @@
 #include "resources/resource_text.h"
 #include "shell/dialogs.h"
 #include "shell/error_status.h"
+#include "support/host_boundary.h"
 
 namespace Korvo {
 namespace {
@@ -15,19 +16,21 @@ constexpr UINT kBrowserFlags =
     BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_VALIDATE | BIF_NEWDIALOGSTYLE;
 
 int CALLBACK BrowserCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
-    if (message == BFFM_INITIALIZED) {
-        const auto* initial = reinterpret_cast<const MCHAR*>(data);
-        if (initial && *initial)
-            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(initial));
+    return GuardedCall(0, [&] {
+        if (message == BFFM_INITIALIZED) {
+            const auto* initial = reinterpret_cast<const MCHAR*>(data);
+            if (initial && *initial)
+                SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(initial));
+            return 0;
+        }
+        if (message == BFFM_VALIDATEFAILEDW) {
+            SetError(kErrorFolderMissing, false);
+            SendWorkflowHit(AnalyticsEvent::ErrorShown, L"5");
+            ShowError();
+            return 1;  // the browser stays open
+        }
         return 0;
-    }
-    if (message == BFFM_VALIDATEFAILEDW) {
-        SetError(kErrorFolderMissing, false);
-        SendWorkflowHit(AnalyticsEvent::ErrorShown, L"5");
-        ShowError();
-        return 1;  // the browser stays open
-    }
-    return 0;
+    });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "korvostereo/korvo_stereo_desc.h"
 #include "resources/resource.h"
 #include "resources/resource_text.h"
+#include "support/host_boundary.h"
 #include "support/module_handle.h"
 
 extern "C" {
@@ -17,20 +18,23 @@ DLLEXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 DLLEXPORT const MCHAR* LibDescription() {
-    return Korvo::LastingResourceText(Korvo::IDS_LIB_DESCRIPTION);
+    return Korvo::GuardedCall<const MCHAR*>(
+        L"", [] { return Korvo::LastingResourceText(Korvo::IDS_LIB_DESCRIPTION); });
 }
 
 DLLEXPORT int LibNumberClasses() { return 2; }
 
 DLLEXPORT ClassDesc* LibClassDesc(int i) {
-    switch (i) {
-        case 0:
-            return Korvo::GetKorvoPluginClassDesc();
-        case 1:
-            return Korvo::GetKorvoStereoDesc();
-        default:
-            return nullptr;
-    }
+    return Korvo::GuardedCall<ClassDesc*>(nullptr, [i]() -> ClassDesc* {
+        switch (i) {
+            case 0:
+                return Korvo::GetKorvoPluginClassDesc();
+            case 1:
+                return Korvo::GetKorvoStereoDesc();
+            default:
+                return nullptr;
+        }
+    });
 }
 
 DLLEXPORT ULONG LibVersion() { return VERSION_3DSMAX; }

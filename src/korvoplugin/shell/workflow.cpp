@@ -1,5 +1,6 @@
 #include "shell/workflow.h"
 
+#include <exception>
 #include <string>
 
 #include "host/util.h"
@@ -14,6 +15,7 @@
 #include "shell/error_status.h"
 #include "shell/output_folder.h"
 #include "support/file_utils.h"
+#include "support/host_boundary.h"
 #include "support/log.h"
 #include "support/module_handle.h"
 
@@ -190,16 +192,24 @@ void RunRenders(KorvoPlugin& plugin) {
 
     plugin.progress.ProgressStart();
     bool succeeded = false;
-    switch (kind) {
-        case RendererKind::VRay:
-            succeeded = RenderVRayPanoramas(plugin, plugin.progress, CubeLoopOf);
-            break;
-        case RendererKind::Arnold:
-            succeeded = RenderArnoldPanoramas(plugin);
-            break;
-        default:
-            succeeded = RenderCubeFaces(plugin, plugin.progress);
-            break;
+    try {
+        switch (kind) {
+            case RendererKind::VRay:
+                succeeded = RenderVRayPanoramas(plugin, plugin.progress, CubeLoopOf);
+                break;
+            case RendererKind::Arnold:
+                succeeded = RenderArnoldPanoramas(plugin);
+                break;
+            default:
+                succeeded = RenderCubeFaces(plugin, plugin.progress);
+                break;
+        }
+    } catch (...) {
+        // Whatever gave way (memory, the renderer), the run ends as a failed one: its dialog
+        // closes, the user is told and the working folder goes, as after any other failure.
+        LogUnexpectedFailure(std::current_exception());
+        SetError(kErrorFaceRender, true);
+        succeeded = false;
     }
     plugin.progress.ProgressEnd();
 
