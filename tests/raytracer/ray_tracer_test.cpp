@@ -328,11 +328,17 @@ TEST(RayTracerRender, PixelsAreBackgroundOrGeometryInBothFormats) {
     EXPECT_EQ(linear[3], 0.0f) << "top-left pixel sees the sky";
     EXPECT_EQ(linear[linear.size() - 1], 1.0f) << "bottom-right pixel sees the floor";
 
-    std::vector<std::uint8_t> bytes(linear.size());
-    ASSERT_TRUE(tracer->Render(AlongX(), width, height, bytes));
-    std::vector<std::uint8_t> encoded(linear.size());
-    EncodeSrgb8Rgba(linear, encoded);
-    EXPECT_EQ(bytes, encoded);
+    // 8-bit renders are the float renders encoded, also where flat pixels keep their centres.
+    for (const TracerOptions options :
+         {TracerOptions{}, TracerOptions{.samplesPerAxis = 2, .tileSize = 16},
+          TracerOptions{.samplesPerAxis = 3, .tileSize = 7}}) {
+        const std::vector<float> floats = RenderFloats(*tracer, AlongX(), width, height, options);
+        std::vector<std::uint8_t> bytes(linear.size());
+        ASSERT_TRUE(tracer->Render(AlongX(), width, height, bytes, options));
+        std::vector<std::uint8_t> encoded(linear.size());
+        EncodeSrgb8Rgba(floats, encoded);
+        EXPECT_EQ(bytes, encoded) << options.samplesPerAxis << " samples per axis";
+    }
 }
 
 TEST(RayTracerRender, RepeatedRendersAreIdenticalOnAnyThreadCountAndTileSize) {

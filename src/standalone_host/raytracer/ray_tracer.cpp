@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "standalone_host/image_files/srgb.h"
@@ -966,6 +967,18 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         }
         flush(t, t.sums);
         for (int y = y0; y < y1; ++y) {
+            if constexpr (std::is_same_v<Pixel, std::uint8_t>) {
+                // Flat pixels keep their centre, whose 8-bit code is at hand already
+                std::uint8_t* out = &pixels[(std::size_t(y) * width + x0) * 4];
+                std::copy_n(t.codes.At(x0 - cx0, y - cy0), std::size_t(tileWidth) * 4, out);
+                for (int x = x0; x < x1; ++x) {
+                    const int s = slot(x, y);
+                    if (!t.refine[s]) continue;
+                    const Rgba pixel = average(t.sums[s]);
+                    EncodeSrgb8Rgba({&pixel.r, 4}, {out + std::size_t(x - x0) * 4, 4});
+                }
+                continue;
+            }
             for (int x = x0; x < x1; ++x) {
                 const int s = slot(x, y);
                 t.row[x - x0] = t.refine[s] ? average(t.sums[s])
