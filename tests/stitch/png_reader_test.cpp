@@ -248,6 +248,29 @@ TEST(PngReader, MissingOrDamagedImageDataGivesNoScanlines) {
     }
 }
 
+TEST(PngReader, TheChecksumIsCheckedWhereverTheChunksCutTheTrailer) {
+    const auto rows = SmallRows();
+    const auto stream = test::Deflate(rows);
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}}) {
+        for (size_t at = 1; at <= 4; ++at) {
+            // One bit of the trailer, then the same stream intact.
+            auto damaged = stream;
+            damaged[damaged.size() - at] ^= 0x10;
+            PngBuilder file = SmallHeader();
+            for (size_t from = 0; from < damaged.size(); from += piece) {
+                file.Chunk("IDAT", std::span(damaged).subspan(
+                                       from, std::min(piece, damaged.size() - from)));
+            }
+            const PngImage image = DecodePng(file.End().bytes());
+            EXPECT_EQ(image.error, PngError::ImageData) << piece << "-byte chunks, byte " << at;
+            EXPECT_TRUE(image.scanlines.empty()) << piece << "-byte chunks, byte " << at;
+        }
+        const PngImage intact = DecodePng(SmallHeader().ImageData(rows, piece).End().bytes());
+        EXPECT_EQ(intact.error, PngError::None) << piece << "-byte chunks";
+        EXPECT_EQ(intact.scanlines, rows) << piece << "-byte chunks";
+    }
+}
+
 TEST(PngReader, UnknownFilterTypeKeepsItsRowAndBlocksUpAndAverageBelow) {
     // Width 2, RGB: rows of 7 bytes.
     const auto rows = Bytes({1, 10, 20, 30, 1, 1, 1,    // Sub

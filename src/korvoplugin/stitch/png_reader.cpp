@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "stitch/checksums.h"
 #include "stitch/png_format.h"
 
 namespace Korvo {
@@ -245,8 +246,14 @@ class Inflater {
     // False when zlib cannot set it up (no memory).
     bool Start() {
         started_ = inflateInit(&stream_) == Z_OK;
+        // zlib's own Adler-32 is a slow loop; the decoder checks the trailer itself instead.
+        checksOwnTrailer_ = started_ && inflateValidate(&stream_, 0) == Z_OK;
         return started_;
     }
+
+    // The caller checks the stream's Adler-32 against its trailer: zlib reads the trailer but
+    // no longer compares it.
+    bool checksOwnTrailer() const { return checksOwnTrailer_; }
 
     z_stream* operator->() { return &stream_; }
     z_stream* get() { return &stream_; }
@@ -254,6 +261,7 @@ class Inflater {
   private:
     z_stream stream_{};
     bool started_ = false;
+    bool checksOwnTrailer_ = false;
 };
 
 // Rows are inflated this many at a time, so that they are unfiltered while in cache.
@@ -461,10 +469,20 @@ class PngRowReader::Decoder {
         }
     }
 
-    // One inflate call; the input it took counts towards the chunk's CRC.
+    // One inflate call; the input it took counts towards the chunk's CRC. A stream whose
+    // trailer does not match its data fails as zlib fails it, with Z_DATA_ERROR.
     int Inflate() {
         const uInt before = z_->avail_in;
-        const int status = inflate(z_.get(), Z_NO_FLUSH);
+        const Bytef* in = z_->next_in;
+        const Bytef* out = z_->next_out;
+        int status = inflate(z_.get(), Z_NO_FLUSH);
+        if (z_.checksOwnTrailer()) {
+            adler_ = Adler32(adler_, out, size_t(z_->next_out - out));
+            // The trailer is the last four bytes zlib takes before it reports the end.
+            const uInt taken = before - z_->avail_in;
+            for (uInt i = taken > 4 ? taken - 4 : 0; i < taken; ++i) tail_ = tail_ << 8 | in[i];
+            if (status == Z_STREAM_END && tail_ != adler_) status = Z_DATA_ERROR;
+        }
         if (before != z_->avail_in) {
             chunkUsed_ = true;
             TakeChunkBytes(before - z_->avail_in);
@@ -568,6 +586,8 @@ class PngRowReader::Decoder {
     enum class Stream { NotStarted, Inflating, Ended, Damaged };
     Stream stream_ = Stream::NotStarted;
     Inflater z_;
+    uint32_t adler_ = 1;  // of everything inflated so far
+    uint32_t tail_ = 0;   // the last four bytes taken by the inflater
     bool outOfMemory_ = false;
     bool unknownFilter_ = false;
     bool anyRows_ = false;
