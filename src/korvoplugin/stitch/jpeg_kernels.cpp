@@ -288,16 +288,19 @@ KORVO_AVX2 void DownsampleH2V1Avx2(const uint8_t* row, int outWidth, uint8_t* ou
 
 KORVO_AVX2_INLINE void Transpose(__m256i (&m)[8]) {
     __m256i t[8], u[8];
+#pragma GCC unroll 4
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm256_unpacklo_epi32(m[i], m[i + 1]);
         t[i + 1] = _mm256_unpackhi_epi32(m[i], m[i + 1]);
     }
+#pragma GCC unroll 2
     for (int i = 0; i < 8; i += 4) {
         u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
         u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
         u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
         u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
     }
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
         m[i] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x20);
         m[i + 4] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x31);
@@ -344,12 +347,62 @@ KORVO_AVX2_INLINE void DctPassVectors(__m256i (&d)[8]) {
     d[1] = Descale<kShift>(Add(Add(Mul(tmp7, k1_501321110), z1o), z4));
 }
 
+// Byte shuffles that put 64 coefficients, held in row-major order by four vectors of sixteen,
+// into zigzag order. Shuffles stay within 128-bit lanes, so each source vector also comes with
+// its lanes swapped: output vector o takes from source s, swapped or not (w), the bytes of
+// mask[o][s][w] (0x80: none); used[o][s][w] tells whether it takes any.
+struct ZigzagShuffles {
+    alignas(32) int8_t mask[4][4][2][32];
+    bool used[4][4][2];
+};
+
+constexpr ZigzagShuffles MakeZigzagShuffles() {
+    ZigzagShuffles z{};
+    for (auto& o : z.mask)
+        for (auto& s : o)
+            for (auto& w : s)
+                for (int8_t& b : w) b = int8_t(0x80);
+    for (int k = 0; k < 64; ++k) {
+        const int from = kZigzag[k];
+        const int o = k / 16, at = k % 16, s = from / 16, within = from % 16;
+        const int w = (at / 8 != within / 8) ? 1 : 0;
+        z.mask[o][s][w][2 * at] = int8_t(2 * (within % 8));
+        z.mask[o][s][w][2 * at + 1] = int8_t(2 * (within % 8) + 1);
+        z.used[o][s][w] = true;
+    }
+    return z;
+}
+
+constexpr ZigzagShuffles kZigzagShuffles = MakeZigzagShuffles();
+
+KORVO_AVX2_INLINE void StoreZigzag(const __m256i (&natural)[4], int16_t* out) {
+    __m256i swapped[4];
+#pragma GCC unroll 4
+    for (int s = 0; s < 4; ++s) swapped[s] = _mm256_permute2x128_si256(natural[s], natural[s], 1);
+#pragma GCC unroll 4
+    for (int o = 0; o < 4; ++o) {
+        __m256i v = _mm256_setzero_si256();
+#pragma GCC unroll 4
+        for (int s = 0; s < 4; ++s) {
+#pragma GCC unroll 2
+            for (int w = 0; w < 2; ++w) {
+                if (!kZigzagShuffles.used[o][s][w]) continue;
+                const __m256i mask = _mm256_load_si256(
+                    reinterpret_cast<const __m256i*>(kZigzagShuffles.mask[o][s][w]));
+                v = _mm256_or_si256(v, _mm256_shuffle_epi8(w ? swapped[s] : natural[s], mask));
+            }
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 16 * o), v);
+    }
+}
+
 KORVO_AVX2 void TransformBlocksAvx2(const BlockSource* blocks, size_t count,
                                     const Quantizer* const* tables, int16_t* out) {
     const __m256i center = _mm256_set1_epi32(128);
     for (size_t b = 0; b < count; ++b, out += 64) {
         const BlockSource& block = blocks[b];
         __m256i d[8];
+#pragma GCC unroll 8
         for (int y = 0; y < 8; ++y) {
             const __m128i row = _mm_loadl_epi64(
                 reinterpret_cast<const __m128i*>(block.samples + size_t(y) * block.stride));
@@ -362,9 +415,11 @@ KORVO_AVX2 void TransformBlocksAvx2(const BlockSource* blocks, size_t count,
         DctPassVectors<false>(d);
 
         const Quantizer& quant = *tables[block.table];
-        alignas(32) int16_t natural[64];
+        __m256i natural[4];
+#pragma GCC unroll 4
         for (int v = 0; v < 8; v += 2) {
             __m256i q[2];
+#pragma GCC unroll 2
             for (int i = 0; i < 2; ++i) {
                 const __m256i c = d[v + i];
                 const __m256i sign = _mm256_srai_epi32(c, 31);
@@ -373,10 +428,9 @@ KORVO_AVX2 void TransformBlocksAvx2(const BlockSource* blocks, size_t count,
                 f = _mm256_mul_ps(f, _mm256_load_ps(quant.scale + 8 * (v + i)));
                 q[i] = Sub(_mm256_xor_si256(_mm256_cvttps_epi32(f), sign), sign);
             }
-            const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);
-            _mm256_store_si256(reinterpret_cast<__m256i*>(natural + 8 * v), packed);
+            natural[v / 2] = _mm256_permute4x64_epi64(_mm256_packs_epi32(q[0], q[1]), 0xD8);
         }
-        for (int k = 0; k < 64; ++k) out[k] = natural[kZigzag[k]];
+        StoreZigzag(natural, out);
     }
 }
 
