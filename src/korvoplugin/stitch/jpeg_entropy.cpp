@@ -56,22 +56,31 @@ KORVO_INLINE void StoreByte(uint8_t byte, uint8_t*& out) {
     if (byte == 0xFF) *out++ = 0;
 }
 
-// `bits` holds exactly `count` (up to 27) bits; at most 7 bits are pending before.
-KORVO_INLINE void PutBits(BitSink& sink, uint32_t bits, int count) {
-    sink.acc |= uint64_t{bits} << (64 - sink.filled - count);
-    sink.filled += count;
-    const int bytes = sink.filled >> 3;
-    // Whole bytes leave in one unaligned store unless one of them is 0xFF and needs its 0x00.
-    if (((~sink.acc - 0x0101010101010101ull) & sink.acc & 0x8080808080808080ull) == 0) {
-        const uint64_t bigEndian = __builtin_bswap64(sink.acc);
-        std::memcpy(sink.out, &bigEndian, 8);
-        sink.out += bytes;
+// Eight bytes, the first in the top bits. They leave in one unaligned store unless one of them
+// is 0xFF and needs its 0x00.
+KORVO_INLINE void StoreWord(uint64_t word, uint8_t*& out) {
+    if (((~word - 0x0101010101010101ull) & word & 0x8080808080808080ull) == 0) {
+        const uint64_t bigEndian = __builtin_bswap64(word);
+        std::memcpy(out, &bigEndian, 8);
+        out += 8;
     } else {
-        for (int i = 0; i < bytes; ++i)
-            StoreByte(static_cast<uint8_t>(sink.acc >> (56 - 8 * i)), sink.out);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            StoreByte(static_cast<uint8_t>(word >> shift), out);
     }
-    sink.acc <<= 8 * bytes;
-    sink.filled &= 7;
+}
+
+// `bits` holds exactly `count` (up to 27) bits.
+KORVO_INLINE void PutBits(BitSink& sink, uint32_t bits, int count) {
+    if (count < sink.free) {
+        sink.acc = sink.acc << count | bits;
+        sink.free -= count;
+        return;
+    }
+    // The word fills up: its last bits are the top of `bits`, the rest stays pending.
+    const int rest = count - sink.free;
+    StoreWord(sink.acc << sink.free | uint64_t{bits} >> rest, sink.out);
+    sink.acc = bits;
+    sink.free = 64 - rest;
 }
 
 KORVO_INLINE void PutCode(BitSink& sink, uint32_t entry, const Magnitude& m) {
@@ -143,8 +152,13 @@ void EncodeMcuRowBaseline(const int16_t* blocks, const RowCoding& coding, Entrop
 
 void EntropyWriter::PadToByte() {
     BitSink sink = Suspend();
-    const int pad = (8 - sink.filled) % 8;
+    const int pad = sink.free % 8;
     if (pad != 0) PutBits(sink, (1u << pad) - 1, pad);
+    for (int shift = 56 - sink.free; shift >= 0; shift -= 8) {
+        StoreByte(static_cast<uint8_t>(sink.acc >> shift), sink.out);
+    }
+    sink.acc = 0;
+    sink.free = 64;
     Resume(sink);
     Drain();
 }

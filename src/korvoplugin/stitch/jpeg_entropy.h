@@ -20,11 +20,12 @@ constexpr size_t kOutputBlock = 2048;
 // byte possibly doubled by stuffing).
 constexpr size_t kOutputSlack = 1024;
 
-// The coder's bit accumulator, kept in registers while a row is coded: the top `filled` bits of
-// `acc` are pending, the rest are 0. After every code the whole bytes go to `out`.
+// The coder's bit accumulator, kept in registers while a row is coded: the low 64 − `free` bits
+// of `acc` are pending (the bits above them are stale and shift out). Once 64 bits are pending
+// they go to `out` as eight bytes.
 struct BitSink {
     uint64_t acc;
-    int filled;
+    int free;
     uint8_t* out;
 };
 
@@ -53,10 +54,10 @@ class EntropyWriter {
     }
 
     // The bit state for coding; hand it back with Resume before anything else is called.
-    BitSink Suspend() { return {acc_, filled_, buffer_ + used_}; }
+    BitSink Suspend() { return {acc_, free_, buffer_ + used_}; }
     void Resume(const BitSink& sink) {
         acc_ = sink.acc;
-        filled_ = sink.filled;
+        free_ = sink.free;
         used_ = size_t(sink.out - buffer_);
     }
     // Room for one more coded block without handing out bytes.
@@ -71,7 +72,8 @@ class EntropyWriter {
         }
     }
 
-    // Ends the coded data: pads its last byte with 1 bits.
+    // Ends the coded data: pads its last byte with 1 bits and hands every pending byte to the
+    // buffer.
     void PadToByte();
 
     // Hands out what is left; true when the stream took every block.
@@ -87,7 +89,7 @@ class EntropyWriter {
     uint8_t buffer_[kOutputBlock + kOutputSlack];
     size_t used_ = 0;
     uint64_t acc_ = 0;
-    int filled_ = 0;
+    int free_ = 64;
     bool ok_ = true;
 };
 
