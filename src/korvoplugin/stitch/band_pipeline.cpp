@@ -6,6 +6,7 @@
 #include <mutex>
 #include <new>
 
+#include "stitch/page_memory.h"
 #include "stitch/stitcher.h"
 #include "stitch/workers.h"
 
@@ -37,9 +38,10 @@ class BandPipeline {
             faces_[c].nextBand = int(cells[c].y / uint32_t(bandRows_));
             faces_[c].endBand = faces_[c].nextBand + bandsPerCellRow;
         }
-        pixelSlots_.assign(size_t(workers + 2), std::vector<uint8_t>(bandBytes_));
-        coefficientSlots_.assign(size_t(workers + 1),
-                                 std::vector<int16_t>(encoder.bandCoefficients()));
+        pixelSlots_.resize(size_t(workers + 2));
+        for (auto& slot : pixelSlots_) ResizeMapped(slot, bandBytes_);
+        coefficientSlots_.resize(size_t(workers + 1));
+        for (auto& slot : coefficientSlots_) ResizeMapped(slot, encoder.bandCoefficients());
     }
 
     PassOutcome Run() {

@@ -3,23 +3,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stitch/page_memory.h"
+
 namespace Korvo::jpeg {
 
 Planes::Planes(const Layout& layout, JpegSubsampling subsampling) {
     stride = layout.PaddedWidth();
     const size_t size = size_t(stride) * layout.mcuHeight;
-    y.resize(size);
+    ResizeMapped(y, size);
     const bool colour = layout.components == 3;
     const bool downsampled = colour && subsampling != JpegSubsampling::H1V1;
     if (colour) {
         // Grey input keeps its chroma at the neutral value throughout.
-        cb.assign(size, 128);
-        cr.assign(size, 128);
+        ResizeMapped(cb, size, uint8_t{128});
+        ResizeMapped(cr, size, uint8_t{128});
     }
     if (downsampled) {
         downStride = stride / 2;
-        cbDown.assign(size_t(downStride) * 8, 128);
-        crDown.assign(size_t(downStride) * 8, 128);
+        ResizeMapped(cbDown, size_t(downStride) * 8, uint8_t{128});
+        ResizeMapped(crDown, size_t(downStride) * 8, uint8_t{128});
     }
     blocks.reserve(size_t(layout.mcusAcross) * layout.blocksPerMcu);
     const auto add = [&](const uint8_t* samples, int rowStride, uint32_t table) {

@@ -12,6 +12,7 @@
 #endif
 
 #include "stitch/checksums.h"
+#include "stitch/page_memory.h"
 #include "stitch/png_format.h"
 
 namespace Korvo {
@@ -221,7 +222,7 @@ class ByteInput {
 
   private:
     void Refill() {
-        if (buffer_.empty()) buffer_.resize(kFileBlock);
+        if (buffer_.empty()) ResizeMapped(buffer_, kFileBlock);
         const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
         view_ = {buffer_.data(), got};
         at_ = 0;
@@ -558,7 +559,7 @@ class PngRowReader::Decoder {
         try {
             const uint64_t size =
                 std::min(want, std::max<uint64_t>(2 * window_.size(), kWindowBytes));
-            window_.resize(static_cast<size_t>(size));
+            ResizeMapped(window_, static_cast<size_t>(size));
             if (above_.size() < std::min<uint64_t>(stride_, size)) {
                 above_.resize(static_cast<size_t>(std::min<uint64_t>(stride_, size)));
             }
