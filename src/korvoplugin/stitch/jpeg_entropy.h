@@ -15,7 +15,8 @@
 
 namespace Korvo::jpeg {
 
-constexpr size_t kOutputBlock = 2048;
+// Large enough that handing a block to a file costs one write call per 64 KiB, not per 4 KiB.
+constexpr size_t kOutputBlock = 64 * 1024;
 // Room past a full block for what one coded block can add (64 symbols of at most 27 bits, each
 // byte possibly doubled by stuffing).
 constexpr size_t kOutputSlack = 1024;

@@ -1,5 +1,6 @@
 #include "stitch/jpeg_streams.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -11,7 +12,11 @@ bool cfile_stream::open(const char* fileName) {
     close();
     failed_ = false;
     file_ = Korvo::OpenFile(fileName, "wb");
-    return file_ != nullptr;
+    if (!file_) return false;
+    // The encoders hand over large blocks: each goes out in one write, not through stdio's
+    // small buffer.
+    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
+    return true;
 }
 
 bool cfile_stream::close() {
