@@ -11,4 +11,8 @@ namespace Korvo {
 // running value for no bytes is 1.
 uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size);
 
+// CRC-32 of ISO 3309 continued over `size` bytes: the same value as zlib's crc32, whose running
+// value for no bytes is 0.
+uint32_t Crc32(uint32_t crc, const uint8_t* data, size_t size);
+
 }  // namespace Korvo

@@ -2,11 +2,11 @@
 
 // Pieces of the PNG file format shared by the reader and the writer.
 
-#include <zlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "stitch/checksums.h"
 
 namespace Korvo::png {
 
@@ -33,16 +33,7 @@ inline bool IsType(const uint8_t* type, const char (&name)[5]) {
 // CRC-32 of ISO 3309 (reflected 0xEDB88320, all-ones start, final complement) over the chunk's
 // type and data, which lie next to each other.
 inline uint32_t ChunkCrc(const uint8_t* typeAndData, size_t dataBytes) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    size_t left = dataBytes + 4;
-    // zlib takes at most 4 GiB minus one per call.
-    while (left > 0) {
-        const uInt step = left > 0x40000000u ? 0x40000000u : static_cast<uInt>(left);
-        crc = crc32(crc, typeAndData, step);
-        typeAndData += step;
-        left -= step;
-    }
-    return static_cast<uint32_t>(crc);
+    return Crc32(0, typeAndData, dataBytes + 4);
 }
 
 }  // namespace Korvo::png

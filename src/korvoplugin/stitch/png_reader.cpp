@@ -390,7 +390,7 @@ class PngRowReader::Decoder {
             }
             inChunk_ = true;
             chunkLeft_ = LoadBe32(head);
-            chunkCrc_ = crc32(crc32(0L, Z_NULL, 0), head + 4, 4);
+            chunkCrc_ = Crc32(0, head + 4, 4);
             if (png::IsType(head + 4, "IDAT")) return true;
 
             // Gamma and intent need their first data bytes; everything else is skipped.
@@ -421,7 +421,7 @@ class PngRowReader::Decoder {
     // Consumes n bytes of the current chunk's data, which Peek has just shown.
     void TakeChunkBytes(size_t n) {
         const auto bytes = input_.Peek(n);
-        chunkCrc_ = crc32(chunkCrc_, bytes.data(), static_cast<uInt>(n));
+        chunkCrc_ = Crc32(chunkCrc_, bytes.data(), n);
         input_.Skip(n);
         chunkLeft_ -= n;
     }
@@ -581,7 +581,7 @@ class PngRowReader::Decoder {
     bool inChunk_ = false;
     bool chunkUsed_ = false;  // some of its data went into the inflater
     uint64_t chunkLeft_ = 0;
-    uLong chunkCrc_ = 0;
+    uint32_t chunkCrc_ = 0;
 
     // How far the image data has come, in the order it gets there; Damaged ends it from any
     // stage: the data could not be inflated, or it proved damaged or cut short.
