@@ -17,7 +17,7 @@ namespace Korvo {
 void MapPagesNow(void* data, size_t bytes) {
     constexpr uintptr_t kPage = 4096;
     // Below a few pages the call costs about what it saves.
-    if (bytes < 16 * kPage) return;
+    if (bytes < 8 * kPage) return;
     const auto start = reinterpret_cast<uintptr_t>(data);
     const uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
     const uintptr_t end = (start + bytes) & ~(kPage - 1);

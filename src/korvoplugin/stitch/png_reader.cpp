@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -247,6 +248,8 @@ class Inflater {
 
     // False when zlib cannot set it up (no memory).
     bool Start() {
+        stream_.zalloc = Allocate;
+        stream_.zfree = Free;
         started_ = inflateInit(&stream_) == Z_OK;
         // zlib's own Adler-32 is a slow loop; the decoder checks the trailer itself instead.
         checksOwnTrailer_ = started_ && inflateValidate(&stream_, 0) == Z_OK;
@@ -261,6 +264,15 @@ class Inflater {
     z_stream* get() { return &stream_; }
 
   private:
+    // zlib's own allocation, with the pages of its window mapped at once.
+    static voidpf Allocate(voidpf, uInt items, uInt size) {
+        const size_t bytes = size_t{items} * size;
+        void* memory = std::malloc(bytes);
+        if (memory != nullptr) MapPagesNow(memory, bytes);
+        return memory;
+    }
+    static void Free(voidpf, voidpf memory) { std::free(memory); }
+
     z_stream stream_{};
     bool started_ = false;
     bool checksOwnTrailer_ = false;
