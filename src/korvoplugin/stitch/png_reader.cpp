@@ -93,21 +93,32 @@ void UnfilterUp(uint8_t* row, const uint8_t* up, size_t n) {
     for (; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + up[i]);
 }
 
-template <int Bpp>
-void UnfilterAverage(uint8_t* row, const uint8_t* up, size_t n) {
-    static const uint8_t kNothingAbove[Bpp] = {};
-    uint8_t left[Bpp] = {};
+// `kAbove` false: the first row, whose row above counts as zeros.
+template <int Bpp, bool kAbove>
+void UnfilterAverageRow(uint8_t* row, const uint8_t* up, size_t n) {
+    unsigned left[Bpp] = {};
     size_t i = 0;
     for (; i + Bpp <= n; i += Bpp) {
-        const uint8_t* above = up ? up + i : kNothingAbove;
 #pragma GCC unroll 8
         for (int c = 0; c < Bpp; ++c) {
-            row[i + c] = left[c] = static_cast<uint8_t>(row[i + c] + ((left[c] + above[c]) >> 1));
+            const unsigned above = kAbove ? up[i + c] : 0;
+            const auto value = static_cast<uint8_t>(row[i + c] + ((left[c] + above) >> 1));
+            row[i + c] = value;
+            left[c] = value;
         }
     }
     for (int c = 0; i + c < n; ++c) {
-        row[i + c] = static_cast<uint8_t>(row[i + c] + ((left[c] + (up ? up[i + c] : 0)) >> 1));
+        const unsigned above = kAbove ? up[i + c] : 0;
+        row[i + c] = static_cast<uint8_t>(row[i + c] + ((left[c] + above) >> 1));
     }
+}
+
+template <int Bpp>
+void UnfilterAverage(uint8_t* row, const uint8_t* up, size_t n) {
+    if (up != nullptr)
+        UnfilterAverageRow<Bpp, true>(row, up, n);
+    else
+        UnfilterAverageRow<Bpp, false>(row, up, n);
 }
 
 inline int PaethPredictor(int a, int b, int c) {
