@@ -38,10 +38,13 @@ class BandPipeline {
             faces_[c].nextBand = int(cells[c].y / uint32_t(bandRows_));
             faces_[c].endBand = faces_[c].nextBand + bandsPerCellRow;
         }
+        // Decoding fills every pixel of a band and the transform every coefficient.
         pixelSlots_.resize(size_t(workers + 2));
-        for (auto& slot : pixelSlots_) ResizeMapped(slot, bandBytes_);
+        for (auto& slot : pixelSlots_) slot = MakeMappedBuffer<uint8_t>(bandBytes_);
         coefficientSlots_.resize(size_t(workers + 1));
-        for (auto& slot : coefficientSlots_) ResizeMapped(slot, encoder.bandCoefficients());
+        for (auto& slot : coefficientSlots_) {
+            slot = MakeMappedBuffer<int16_t>(encoder.bandCoefficients());
+        }
     }
 
     PassOutcome Run() {
@@ -203,9 +206,9 @@ class BandPipeline {
         aborted_ = true;
     }
 
-    uint8_t* PixelSlot(int band) { return pixelSlots_[size_t(band) % pixelSlots_.size()].data(); }
+    uint8_t* PixelSlot(int band) { return pixelSlots_[size_t(band) % pixelSlots_.size()].get(); }
     int16_t* CoefficientSlot(int band) {
-        return coefficientSlots_[size_t(band) % coefficientSlots_.size()].data();
+        return coefficientSlots_[size_t(band) % coefficientSlots_.size()].get();
     }
 
     const std::vector<Cell>& cells_;
@@ -220,8 +223,8 @@ class BandPipeline {
     std::condition_variable changed_;
     std::vector<Band> bands_;
     std::vector<Face> faces_;
-    std::vector<std::vector<uint8_t>> pixelSlots_;
-    std::vector<std::vector<int16_t>> coefficientSlots_;
+    std::vector<std::unique_ptr<uint8_t[]>> pixelSlots_;
+    std::vector<std::unique_ptr<int16_t[]>> coefficientSlots_;
     int coded_ = 0;
     bool coding_ = false;
     bool aborted_ = false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace Korvo {
@@ -23,6 +24,15 @@ void ResizeMapped(std::vector<T>& v, size_t count, const T& value = T()) {
         MapPagesNow(v.data() + v.size(), (count - v.size()) * sizeof(T));
     }
     v.resize(count, value);
+}
+
+// Room for `count` values, left uninitialised, with its pages mapped: for buffers that are
+// written in full before they are read.
+template <typename T>
+std::unique_ptr<T[]> MakeMappedBuffer(size_t count) {
+    auto buffer = std::make_unique_for_overwrite<T[]>(count);
+    MapPagesNow(buffer.get(), count * sizeof(T));
+    return buffer;
 }
 
 }  // namespace Korvo

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #if defined(__SSE2__)
@@ -235,16 +236,16 @@ class ByteInput {
 
   private:
     void Refill() {
-        if (buffer_.empty()) ResizeMapped(buffer_, kFileBlock);
-        const size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-        view_ = {buffer_.data(), got};
+        if (!buffer_) buffer_ = MakeMappedBuffer<uint8_t>(kFileBlock);
+        const size_t got = std::fread(buffer_.get(), 1, kFileBlock, file_);
+        view_ = {buffer_.get(), got};
         at_ = 0;
     }
 
     std::span<const uint8_t> view_;
     size_t at_ = 0;
     std::FILE* file_ = nullptr;
-    std::vector<uint8_t> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;  // kFileBlock bytes once a file is read
 };
 
 // The image data's inflater: started when the first rows are wanted, ended with its owner.
