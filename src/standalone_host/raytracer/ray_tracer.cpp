@@ -131,6 +131,23 @@ void SetRay(RTCRayHit& rayHit, const Vec3& origin, const Vec3& direction) {
     rayHit.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
 }
 
+// Everything of a lane but its origin and direction: the whole ray's range, no hit yet, and in
+// the valid mask when usable.
+inline void ReadyLane(Packet& packet, int lane, bool usable) {
+    RTCRay16& ray = packet.rays.ray;
+    ray.tnear[lane] = 0.0f;
+    ray.tfar[lane] = kInfinity;
+    ray.time[lane] = 0.0f;
+    ray.mask[lane] = ~0u;
+    ray.id[lane] = 0;
+    ray.flags[lane] = 0;
+    packet.rays.hit.geomID[lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.rays.hit.primID[lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.rays.hit.instID[0][lane] = RTC_INVALID_GEOMETRY_ID;
+    packet.valid[lane] = usable ? -1 : 0;
+    packet.given[lane] = false;
+}
+
 // Lanes without a usable ray are left out of the packet's valid mask.
 void SetLane(Packet& packet, int lane, const Vec3& origin, const Vec3& direction) {
     RTCRay16& ray = packet.rays.ray;
@@ -144,17 +161,7 @@ void SetLane(Packet& packet, int lane, const Vec3& origin, const Vec3& direction
     ray.dir_x[lane] = along.x;
     ray.dir_y[lane] = along.y;
     ray.dir_z[lane] = along.z;
-    ray.tnear[lane] = 0.0f;
-    ray.tfar[lane] = kInfinity;
-    ray.time[lane] = 0.0f;
-    ray.mask[lane] = ~0u;
-    ray.id[lane] = 0;
-    ray.flags[lane] = 0;
-    packet.rays.hit.geomID[lane] = RTC_INVALID_GEOMETRY_ID;
-    packet.rays.hit.primID[lane] = RTC_INVALID_GEOMETRY_ID;
-    packet.rays.hit.instID[0][lane] = RTC_INVALID_GEOMETRY_ID;
-    packet.valid[lane] = usable ? -1 : 0;
-    packet.given[lane] = false;
+    ReadyLane(packet, lane, usable);
 }
 
 bool IsHit(const RTCRayHit& rayHit) { return rayHit.hit.geomID != RTC_INVALID_GEOMETRY_ID; }
@@ -234,17 +241,7 @@ void PinholeProjector::Lanes(Packet& packet) const {
         ray.org_x[i] = origin_.x;
         ray.org_y[i] = origin_.y;
         ray.org_z[i] = origin_.z;
-        ray.tnear[i] = 0.0f;
-        ray.tfar[i] = kInfinity;
-        ray.time[i] = 0.0f;
-        ray.mask[i] = ~0u;
-        ray.id[i] = 0;
-        ray.flags[i] = 0;
-        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
-        packet.valid[i] = -1;
-        packet.given[i] = false;
+        ReadyLane(packet, i, true);
     }
 }
 
@@ -295,17 +292,7 @@ void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFuncti
                     {batch.directionX[i], batch.directionY[i], batch.directionZ[i]});
             continue;
         }
-        ray.tnear[i] = 0.0f;
-        ray.tfar[i] = kInfinity;
-        ray.time[i] = 0.0f;
-        ray.mask[i] = ~0u;
-        ray.id[i] = 0;
-        ray.flags[i] = 0;
-        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
-        packet.valid[i] = -1;
-        packet.given[i] = false;
+        ReadyLane(packet, i, true);
     }
 }
 
