@@ -91,16 +91,21 @@ BENCHMARK(BM_SixFaces)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
+// Switches the room to mental ray with the stereo lens shader set up for the left eye.
+bool UseLeftEyeLensShader(Room& room) {
+    room.app->CurrentScene()->SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
+    room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
+    return ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) &&
+           ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr);
+}
+
 // The same six faces in stereo under mental ray: the lens shader is called for every sample and
 // its rays are traced in packets (1) or one by one as it asks (0). Both eyes cost the same; this
 // is one eye.
 void BM_SixFacesStereo(benchmark::State& state) {
     Room& room = TheRoom();
     KorvoHost::Scene& scene = *room.app->CurrentScene();
-    scene.SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
-    room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
-    if (!ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) ||
-        !ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr)) {
+    if (!UseLeftEyeLensShader(room)) {
         state.SkipWithError("the lens shader could not be installed");
         return;
     }
@@ -150,10 +155,7 @@ BENCHMARK(BM_SixFacesStereo)
 void BM_LensShaderSamples(benchmark::State& state) {
     Room& room = TheRoom();
     KorvoHost::Scene& scene = *room.app->CurrentScene();
-    scene.SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
-    room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
-    if (!ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) ||
-        !ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr)) {
+    if (!UseLeftEyeLensShader(room)) {
         state.SkipWithError("the lens shader could not be installed");
         return;
     }
