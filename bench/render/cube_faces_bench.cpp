@@ -91,12 +91,16 @@ BENCHMARK(BM_SixFaces)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
-// Switches the room to mental ray with the stereo lens shader set up for the left eye.
-bool UseLeftEyeLensShader(Room& room) {
-    room.app->CurrentScene()->SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
+// Switches the room to mental ray with the stereo lens shader set up for the left eye, and
+// answers the renderer; null when the shader could not be installed.
+KorvoHost::SceneRenderer* LeftEyeLensRenderer(Room& room) {
+    KorvoHost::Scene& scene = *room.app->CurrentScene();
+    scene.SetCurrentRenderer(KorvoHost::kMentalRayRendererClassId);
     room.app->Core().AddClass(Korvo::GetKorvoStereoDesc());
-    return ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) &&
-           ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr);
+    if (!ExecuteMAXScriptScript(Korvo::kLensShaderSetupScript, TRUE, nullptr) ||
+        !ExecuteMAXScriptScript(Korvo::kLeftEyeScript, TRUE, nullptr))
+        return nullptr;
+    return dynamic_cast<KorvoHost::SceneRenderer*>(scene.CurrentRenderer());
 }
 
 // The same six faces in stereo under mental ray: the lens shader is called for every sample and
@@ -105,11 +109,12 @@ bool UseLeftEyeLensShader(Room& room) {
 void BM_SixFacesStereo(benchmark::State& state) {
     Room& room = TheRoom();
     KorvoHost::Scene& scene = *room.app->CurrentScene();
-    if (!UseLeftEyeLensShader(room)) {
+    KorvoHost::SceneRenderer* lensRenderer = LeftEyeLensRenderer(room);
+    if (!lensRenderer) {
         state.SkipWithError("the lens shader could not be installed");
         return;
     }
-    auto& renderer = dynamic_cast<KorvoHost::SceneRenderer&>(*scene.CurrentRenderer());
+    KorvoHost::SceneRenderer& renderer = *lensRenderer;
     std::string error;
     auto tracer = KorvoHost::RayTracer::Create(KorvoHost::MakeTracerScene(scene), error);
     KorvoHost::TracerOptions options;
@@ -154,16 +159,15 @@ BENCHMARK(BM_SixFacesStereo)
 // tracer asks, nothing traced. Time per sample is the shader path's own cost.
 void BM_LensShaderSamples(benchmark::State& state) {
     Room& room = TheRoom();
-    KorvoHost::Scene& scene = *room.app->CurrentScene();
-    if (!UseLeftEyeLensShader(room)) {
+    KorvoHost::SceneRenderer* renderer = LeftEyeLensRenderer(room);
+    if (!renderer) {
         state.SkipWithError("the lens shader could not be installed");
         return;
     }
-    auto& renderer = dynamic_cast<KorvoHost::SceneRenderer&>(*scene.CurrentRenderer());
-    std::string error;
     const int face = static_cast<int>(state.range(0));
+    std::string error;
     auto lens = KorvoHost::PrepareLensShader(
-        renderer, FaceView(room.camera, face).cameraToWorld, 0, room.app->Core().PluginFolder(),
+        *renderer, FaceView(room.camera, face).cameraToWorld, 0, room.app->Core().PluginFolder(),
         KorvoHost::MentalRay::TraceMode::Packets,
         [](const KorvoHost::Vec3&, const KorvoHost::Vec3&) { return KorvoHost::TraceResult{}; },
         error);
@@ -189,7 +193,7 @@ void BM_LensShaderSamples(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(checksum);
     lens.reset();
-    scene.SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
+    room.app->CurrentScene()->SetCurrentRenderer(KorvoHost::kScanlineRendererClassId);
     state.counters["s/sample"] =
         benchmark::Counter(double(kFace) * kFace, benchmark::Counter::kIsIterationInvariantRate |
                                                       benchmark::Counter::kInvert);
