@@ -304,7 +304,10 @@ class SingleNodeCluster {
                         " --socket=" + Quote(socket.string()) +
                         " --log-file=" + Quote((munge / "munged.log").string()) +
                         " --pid-file=" + Quote(pidFiles_.back().string()) +
-                        " --seed-file=" + Quote((munge / "munged.random").string()),
+                        // --se: the unambiguous abbreviation of munged's option for the file it
+                        // keeps its random state in, here in the cluster's folder rather than
+                        // in /var/lib/munge.
+                        " --se=" + Quote((munge / "munged.random").string()),
                     error))
             return false;
 
