@@ -81,6 +81,11 @@ int Info(const GlobalOptions& global, const std::string& sceneFile) {
 
 }  // namespace
 
+CLI::Option* AddFileArgument(CLI::App& command, const std::string& name, std::string& path,
+                             const std::string& description) {
+    return command.add_option(name, path, description)->required()->option_text(name);
+}
+
 int Run(int argc, char** argv) {
     CLI::App cli{
         "korvo turns a 3D scene into stereoscopic 360° panoramas: for every camera you pick, one "
@@ -115,7 +120,7 @@ int Run(int argc, char** argv) {
     std::string sceneFile;
     CLI::App* info =
         cli.add_subcommand("info", "Show a scene's cameras, its renderer and the plug-in version");
-    info->add_option("SCENE", sceneFile, "Scene file (.json)")->required()->option_text("SCENE");
+    AddFileArgument(*info, "SCENE", sceneFile, "Scene file (.json)");
     const SubcommandRunner runScript = AddScriptCommand(cli);
     const SubcommandRunner runConvert = AddConvertCommand(cli);
     const SubcommandRunner runView = AddViewCommand(cli);
@@ -126,9 +131,7 @@ int Run(int argc, char** argv) {
         "Press Generate on the plug-in's panel: one panorama per picked camera, written into the "
         "output folder with the run's log. Answers not given as options are asked on the "
         "terminal; without a terminal they are an error.");
-    generateCommand->add_option("SCENE", generate.scene, "Scene file (.json)")
-        ->required()
-        ->option_text("SCENE");
+    AddFileArgument(*generateCommand, "SCENE", generate.scene, "Scene file (.json)");
     AddAnswerOptions(*generateCommand, generate.answers);
     generateCommand->add_flag("--view", generate.view,
                               "When the run succeeds, look at the first panorama written in the "

@@ -1,6 +1,13 @@
 // The korvo command's subcommands.
 #pragma once
 
+#include <string>
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace KorvoCli {
 
 constexpr int kExitSuccess = 0;
@@ -8,5 +15,10 @@ constexpr int kExitFailure = 1;  // the work could not be done (bad scene, missi
 constexpr int kExitUsage = 2;    // the command line was wrong
 
 int Run(int argc, char** argv);
+
+// The file a subcommand works on, as its required positional argument shown as `name` (SCENE,
+// PANORAMA).
+CLI::Option* AddFileArgument(CLI::App& command, const std::string& name, std::string& path,
+                             const std::string& description);
 
 }  // namespace KorvoCli

@@ -37,9 +37,8 @@ SubcommandRunner AddConvertCommand(CLI::App& cli) {
         "Turn a panorama (either layout korvo writes) into a stereo equirectangular JPEG, the "
         "format VR players and video sites take. Default: top-bottom, LEFT EYE ON TOP, right eye "
         "below.");
-    convert->add_option("PANORAMA", options->request.input, "Panorama written by korvo (.jpg)")
-        ->required()
-        ->option_text("PANORAMA");
+    AddFileArgument(*convert, "PANORAMA", options->request.input,
+                    "Panorama written by korvo (.jpg)");
     convert->add_option("-o,--output", options->request.output, "Equirectangular JPEG to write")
         ->required()
         ->option_text("OUT.jpg");

@@ -580,9 +580,8 @@ SubcommandRunner AddFarmCommand(CLI::App& cli, bool separatorGiven) {
         "submit",
         "Check the scene as 'korvo generate' would, write a job script into the output folder "
         "and submit one job array to Slurm; prints the job id");
-    submit->add_option("SCENE", submitOptions->scene, "Scene file (.json), on shared storage")
-        ->required()
-        ->option_text("SCENE");
+    AddFileArgument(*submit, "SCENE", submitOptions->scene,
+                    "Scene file (.json), on shared storage");
     submit
         ->add_option("SBATCH-OPTIONS", submitOptions->sbatchOptions,
                      "After --: options for sbatch, as they are (--time=1:00:00, --mem=8G, …)")

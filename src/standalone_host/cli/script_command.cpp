@@ -90,9 +90,7 @@ SubcommandRunner AddScriptCommand(CLI::App& cli) {
         cli.add_subcommand("script",
                            "Run a script against a scene through the plug-in: korvo.get_cams(), "
                            "korvo.fix_cam $Cam01, print, format, …");
-    script->add_option("SCENE", options->scene, "Scene file (.json)")
-        ->required()
-        ->option_text("SCENE");
+    AddFileArgument(*script, "SCENE", options->scene, "Scene file (.json)");
     CLI::Option* file =
         script->add_option("FILE", options->file, "Script file to run")->option_text("FILE");
     CLI::Option* text =

@@ -109,9 +109,7 @@ SubcommandRunner AddViewCommand(CLI::App& cli) {
         "Look around in a panorama in the browser: a viewer page served on 127.0.0.1 (drag or "
         "arrow keys to look, wheel to zoom; left eye, right eye, red-cyan anaglyph, side by "
         "side; Enter VR with a headset). Stops on Ctrl-C.");
-    view->add_option("PANORAMA", options->panorama, "Panorama written by korvo (.jpg)")
-        ->required()
-        ->option_text("PANORAMA");
+    AddFileArgument(*view, "PANORAMA", options->panorama, "Panorama written by korvo (.jpg)");
     view->add_option("--port", options->port, "Port on 127.0.0.1 (default: any free one)")
         ->check(CLI::Range(0, 65535))
         ->option_text("N");
