@@ -290,42 +290,37 @@ LensRender::~LensRender() {
     exit_(&state, parameters_.data());
 }
 
-CameraSample LensRender::Sample(float rasterX, float rasterY) const {
+inline LensRender::Shaded LensRender::Shade(float rasterX, float rasterY) const {
     miColor result = Untouched();
     CallContext context{this, &result, mode_ == TraceMode::Packets};
     miState state{rasterX, rasterY, const_cast<miFunction*>(&function_), &context};
     shader_(&result, &state, const_cast<unsigned char*>(parameters_.data()));
-    if (IsUntouched(result)) {
-        // Nothing was written: the queued ray fills the sample, or it stays empty.
-        if (context.queued) return Ray{context.origin, context.direction};
-        return Rgba{};
-    }
-    return Rgba{result.r, result.g, result.b, result.a};
+    if (!IsUntouched(result)) return {true, {result.r, result.g, result.b, result.a}};
+    // Nothing was written: the queued ray fills the sample, or it stays empty.
+    if (context.queued) return {false, {}, context.origin, context.direction};
+    return {};
+}
+
+CameraSample LensRender::Sample(float rasterX, float rasterY) const {
+    const Shaded shaded = Shade(rasterX, rasterY);
+    if (shaded.given) return shaded.color;
+    return Ray{shaded.origin, shaded.direction};
 }
 
 void LensRender::Samples(CameraSampleBatch& batch) const {
-    auto* function = const_cast<miFunction*>(&function_);
-    auto* parameters = const_cast<unsigned char*>(parameters_.data());
-    const bool defer = mode_ == TraceMode::Packets;
     for (int i = 0; i < batch.count; ++i) {
-        miColor result = Untouched();
-        CallContext context{this, &result, defer};
-        miState state{batch.rasterX[i], batch.rasterY[i], function, &context};
-        shader_(&result, &state, parameters);
-        if (!IsUntouched(result)) {
-            batch.colors[i] = {result.r, result.g, result.b, result.a};
+        const Shaded shaded = Shade(batch.rasterX[i], batch.rasterY[i]);
+        if (shaded.given) {
+            batch.colors[i] = shaded.color;
             batch.given[i] = true;
-        } else if (context.queued) {
-            batch.originX[i] = context.origin.x;
-            batch.originY[i] = context.origin.y;
-            batch.originZ[i] = context.origin.z;
-            batch.directionX[i] = context.direction.x;
-            batch.directionY[i] = context.direction.y;
-            batch.directionZ[i] = context.direction.z;
-        } else {
-            batch.colors[i] = Rgba{};
-            batch.given[i] = true;
+            continue;
         }
+        batch.originX[i] = shaded.origin.x;
+        batch.originY[i] = shaded.origin.y;
+        batch.originZ[i] = shaded.origin.z;
+        batch.directionX[i] = shaded.direction.x;
+        batch.directionY[i] = shaded.direction.y;
+        batch.directionZ[i] = shaded.direction.z;
     }
 }
 

@@ -91,6 +91,15 @@ class LensRender {
   private:
     LensRender() = default;
 
+    // One call of the shader: the colour it made, or (not `given`) the eye ray it left to the
+    // tracer.
+    struct Shaded {
+        bool given = true;
+        Rgba color;
+        Vec3 origin, direction;
+    };
+    Shaded Shade(float rasterX, float rasterY) const;
+
     miShaderFunction shader_ = nullptr;
     miShaderExitFunction exit_ = nullptr;
     std::vector<unsigned char> parameters_;
