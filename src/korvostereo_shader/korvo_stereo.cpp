@@ -70,6 +70,7 @@ double ShiftFactor(double elevation) {
 // Cosine of the angle between a ray and up below which the ray lies surely within the band of
 // the whole shift: cos 60.007°, a few thousandths of a degree inside the band's edge.
 constexpr float kSurelyFullShiftCosine = 0.4999f;
+static_assert(kFullShiftBand == 30.0, "the cosine above is cos(90° − 30°) = 0.5, less a margin");
 
 // The cosine of the angle between a world direction and up.
 float UpCosine(const miVector& d, const miVector& up) {
