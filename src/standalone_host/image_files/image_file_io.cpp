@@ -61,19 +61,21 @@ const std::uint8_t* RowSource::Row(int y, int channels) {
     const std::size_t offset = std::size_t(y) * rgbaValues;
     if (bytes_ && channels == 4) return bytes_ + offset;
 
-    scratch_.resize(rgbaValues);
+    std::vector<std::uint8_t>& scratch = scratch_[nextScratch_];
+    nextScratch_ ^= 1;
+    scratch.resize(rgbaValues);
     if (bytes_) {
-        std::copy_n(bytes_ + offset, rgbaValues, scratch_.begin());
+        std::copy_n(bytes_ + offset, rgbaValues, scratch.begin());
     } else {
-        EncodeSrgb8Rgba({floats_ + offset, rgbaValues}, scratch_);
+        EncodeSrgb8Rgba({floats_ + offset, rgbaValues}, scratch);
     }
     if (channels == 3) {
         // Pack RGBA to RGB in place: each write lands at or before the value it reads.
         for (int x = 0; x < width_; ++x) {
-            std::copy_n(&scratch_[std::size_t(x) * 4], 3, &scratch_[std::size_t(x) * 3]);
+            std::copy_n(&scratch[std::size_t(x) * 4], 3, &scratch[std::size_t(x) * 3]);
         }
     }
-    return scratch_.data();
+    return scratch.data();
 }
 
 FileHandle OpenForReading(const std::filesystem::path& path, std::string& problem) {

@@ -31,7 +31,9 @@ class RowSource {
     int Height() const { return height_; }
     std::size_t ValueCount() const;
 
-    // Row y with `channels` (3 or 4) values per pixel. Valid until the next call.
+    // Row y with `channels` (3 or 4) values per pixel. Valid until the call after next, so a
+    // row and the one asked for before it can be read side by side. A copy reads the same
+    // pixels with rows of its own, so copies can work on separate threads.
     const std::uint8_t* Row(int y, int channels);
 
   private:
@@ -40,7 +42,8 @@ class RowSource {
     const std::uint8_t* bytes_ = nullptr;
     const float* floats_ = nullptr;
     std::size_t valueCount_;
-    std::vector<std::uint8_t> scratch_;
+    std::vector<std::uint8_t> scratch_[2];
+    int nextScratch_ = 0;
 };
 
 struct FileCloser {
