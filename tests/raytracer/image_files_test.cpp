@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <vector>
 
+#include "standalone_host/image_files/image_file_io.h"
+#include "standalone_host/image_files/png_writer.h"
 #include "standalone_host/image_files/srgb.h"
+#include "stitch/png_reader.h"
 #include "test_support/temp_dir.h"
 
 namespace KorvoHost {
@@ -76,6 +83,165 @@ TEST_F(ImageFilesTest, PngRoundTripsRgbaAndRgb) {
     for (std::size_t i = 3; i < opaque.size(); i += 4) opaque[i] = 255;
     EXPECT_EQ(read.pixels, opaque);
     EXPECT_LT(fs::file_size(rgb), fs::file_size(rgba));
+}
+
+// Noise that deflate cannot shrink, or one colour that shrinks to almost nothing.
+std::vector<std::uint8_t> Grainy(int width, int height) {
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height * 4);
+    std::mt19937 random(std::uint32_t(width * 31 + height));
+    for (std::uint8_t& v : pixels) v = std::uint8_t(random());
+    return pixels;
+}
+
+std::vector<std::uint8_t> Flat(int width, int height) {
+    std::vector<std::uint8_t> pixels(std::size_t(width) * height * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        pixels[i] = 40, pixels[i + 1] = 90, pixels[i + 2] = 200, pixels[i + 3] = 255;
+    }
+    return pixels;
+}
+
+// What a file of these pixels holds: RGBA as given, or RGB without the alpha.
+std::vector<std::uint8_t> Samples(const std::vector<std::uint8_t>& rgba, PngChannels channels) {
+    if (channels == PngChannels::Rgba) return rgba;
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(rgba.size() / 4 * 3);
+    for (std::size_t i = 0; i < rgba.size(); i += 4) rgb.insert(rgb.end(), &rgba[i], &rgba[i + 3]);
+    return rgb;
+}
+
+// The file's samples as the plug-in's stitch reads them, row by row; empty when it refuses.
+std::vector<std::uint8_t> StitchReaderSamples(const fs::path& path, int width, int height,
+                                              int channels) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return {};
+    std::vector<std::uint8_t> samples;
+    {
+        Korvo::PngRowReader reader(file);
+        const std::size_t rowBytes = std::size_t(width) * channels;
+        for (std::span<const std::uint8_t> row; !(row = reader.NextRow()).empty();) {
+            if (row.size() != rowBytes + 1 || row[0] != 0) break;
+            samples.insert(samples.end(), row.begin() + 1, row.end());
+        }
+        reader.Finish();
+        const Korvo::PngImage& header = reader.header();
+        if (reader.damaged() || reader.error() != Korvo::PngError::None ||
+            header.width != std::uint32_t(width) || header.height != std::uint32_t(height) ||
+            header.colorType != (channels == 4 ? 6 : 2) ||
+            samples.size() != rowBytes * std::size_t(height)) {
+            samples.clear();
+        }
+    }
+    std::fclose(file);
+    return samples;
+}
+
+// Writes with the encoder split into `bands` bands (0: as WritePng chooses).
+ImageFileStatus WritePngBands(const fs::path& path, const std::vector<std::uint8_t>& pixels,
+                              int width, int height, PngChannels channels, int bands) {
+    if (bands == 0) return WritePng(path, ImageRgba8View{width, height, pixels}, channels);
+    const int values = channels == PngChannels::Rgba ? 4 : 3;
+    return ImageFileIo::WriteImage(
+        path, ImageFileIo::RowSource(ImageRgba8View{width, height, pixels}), INT_MAX,
+        [&](std::FILE* file, ImageFileIo::RowSource& rows, std::string& problem) {
+            return ImageFileIo::EncodePngInBands(file, rows, values, bands, problem);
+        });
+}
+
+// Rows are deflated in bands, each filtered against the row above even across a band's edge:
+// whatever the split, libpng and the stitch's reader see exactly the pixels written.
+TEST_F(ImageFilesTest, PngBandsJoinIntoOneImageForBothReaders) {
+    struct Case {
+        int width, height;
+        std::vector<int> bands;
+    };
+    const std::vector<Case> cases = {
+        {1, 1, {0, 1, 3}}, {1, 7, {0, 2, 3, 7, 9}}, {3, 1000, {0, 3, 7}}, {1536, 1536, {0, 5}}};
+    for (const Case& c : cases) {
+        for (bool grainy : {true, false}) {
+            const std::vector<std::uint8_t> pixels =
+                grainy ? Grainy(c.width, c.height) : Flat(c.width, c.height);
+            for (PngChannels channels : {PngChannels::Rgba, PngChannels::Rgb}) {
+                const std::vector<std::uint8_t> expected = Samples(pixels, channels);
+                const int values = channels == PngChannels::Rgba ? 4 : 3;
+                for (int bands : c.bands) {
+                    const fs::path path =
+                        folder_ / (std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                   (grainy ? "-grainy" : "-flat") + "-" + std::to_string(values) +
+                                   "-in-" + std::to_string(bands) + ".png");
+                    ASSERT_TRUE(WritePngBands(path, pixels, c.width, c.height, channels, bands))
+                        << path;
+                    ImageRgba8 read;
+                    ASSERT_TRUE(ReadPng(path, read)) << path;
+                    EXPECT_EQ(read.width, c.width) << path;
+                    EXPECT_EQ(read.height, c.height) << path;
+                    EXPECT_TRUE(Samples(read.pixels, channels) == expected) << path;
+                    if (channels == PngChannels::Rgb) {
+                        for (std::size_t i = 3; i < read.pixels.size(); i += 4) {
+                            ASSERT_EQ(read.pixels[i], 255) << path << ", value " << i;
+                        }
+                    }
+                    EXPECT_TRUE(StitchReaderSamples(path, c.width, c.height, values) == expected)
+                        << path;
+                }
+            }
+        }
+    }
+    // Runs of one colour still shrink to almost nothing when split.
+    EXPECT_LT(fs::file_size(folder_ / "1536x1536-flat-4-in-0.png"), 40'000u);
+    EXPECT_LT(fs::file_size(folder_ / "1536x1536-flat-4-in-5.png"), 40'000u);
+}
+
+// Restores the file-size limit and the signal it raises when the test ends.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = ::signal(SIGXFSZ, SIG_IGN);  // writes past the limit fail as on a full disk
+        const rlimit limit{std::min(bytes, saved_.rlim_max), saved_.rlim_max};
+        set_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+    bool set() const { return set_; }
+
+  private:
+    rlimit saved_{};
+    sighandler_t previous_ = SIG_DFL;
+    bool set_ = false;
+};
+
+// A disk that fills up while a face is written: the write fails saying why, and leaves neither
+// a partial file nor a damaged earlier one.
+TEST_F(ImageFilesTest, PngOnAFullDiskFailsAndLeavesNothing) {
+    const int side = 512;
+    const std::vector<std::uint8_t> pixels = Grainy(side, side);  // about a megabyte of file
+    const fs::path fresh = folder_ / "fresh.png", kept = folder_ / "kept.png";
+    std::ofstream(kept) << "an earlier file";
+    {
+        FileSizeLimit limit(300'000);
+        ASSERT_TRUE(limit.set());
+        for (const fs::path& path : {fresh, kept}) {
+            for (PngChannels channels : {PngChannels::Rgba, PngChannels::Rgb}) {
+                const ImageFileStatus status =
+                    WritePng(path, ImageRgba8View{side, side, pixels}, channels);
+                EXPECT_FALSE(status) << path;
+                EXPECT_NE(status.message.find(path.string()), std::string::npos) << status.message;
+                EXPECT_NE(status.message.find("cannot write"), std::string::npos) << status.message;
+            }
+        }
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_))
+        names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"kept.png"});
+    const std::vector<char> keptBytes = FileBytes(kept);
+    EXPECT_EQ(std::string(keptBytes.begin(), keptBytes.end()), "an earlier file");
 }
 
 TEST_F(ImageFilesTest, FloatPixelsAreWrittenSrgbEncoded) {

@@ -1,4 +1,4 @@
-// PNG and JPEG files for the standalone host's bitmaps: writers through libpng and
+// PNG and JPEG files for the standalone host's bitmaps: writers of its own (PNG) and through
 // libjpeg-turbo, and readers that tests use to look at what was written.
 //
 // Pixels are RGBA, four values per pixel, rows top to bottom without padding. Nothing here

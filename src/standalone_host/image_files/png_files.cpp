@@ -1,8 +1,8 @@
-// PNG through libpng. libpng reports errors by longjmp, so every libpng call runs inside one of
-// the Run* functions below: their frames own nothing with a destructor, and everything that does
-// (files, buffers, the png structs themselves) lives in the caller's frame.
+// PNG files: written by the host's own banded encoder, read through libpng. libpng reports
+// errors by longjmp, so every libpng call runs inside one of the Run* functions below: their
+// frames own nothing with a destructor, and everything that does (files, buffers, the png
+// structs themselves) lives in the caller's frame.
 #include <png.h>
-#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -10,13 +10,14 @@
 
 #include "standalone_host/image_files/image_file_io.h"
 #include "standalone_host/image_files/image_files.h"
+#include "standalone_host/image_files/png_writer.h"
 
 namespace KorvoHost {
 namespace {
 
 using namespace ImageFileIo;
 
-// libpng's own limit on width and height.
+// The format's limit on width and height.
 constexpr int kMaxPngSide = 0x7fffffff;
 
 // Where the error callback leaves libpng's message; plain data, safe across the longjmp.
@@ -32,19 +33,6 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-class PngWriter {
-  public:
-    explicit PngWriter(PngErrorText& error)
-        : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, OnPngError, OnPngWarning)),
-          info_(png_ ? png_create_info_struct(png_) : nullptr) {}
-    ~PngWriter() { png_destroy_write_struct(&png_, &info_); }
-    PngWriter(const PngWriter&) = delete;
-    PngWriter& operator=(const PngWriter&) = delete;
-
-    png_structp png_;
-    png_infop info_;
-};
-
 class PngReader {
   public:
     explicit PngReader(PngErrorText& error)
@@ -57,26 +45,6 @@ class PngReader {
     png_structp png_;
     png_infop info_;
 };
-
-bool RunPngWrite(png_structp png, png_infop info, std::FILE* file, RowSource& rows, int channels) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_init_io(png, file);
-    png_set_IHDR(png, info, png_uint_32(rows.Width()), png_uint_32(rows.Height()), 8,
-                 channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    // Fast over small: the host writes working files that are read back once, and libpng's
-    // defaults (level 6, every filter tried on every row) cost about ten times as long for
-    // files two thirds the size. Rendered faces filtered Up are mostly runs of zeros, which run
-    // length matching finds sooner than level 1's hash chains do, and in fewer bytes.
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
-    png_write_info(png, info);
-    for (int y = 0; y < rows.Height(); ++y) png_write_row(png, rows.Row(y, channels));
-    png_write_end(png, info);
-    return true;
-}
 
 // Reads the header and sets up expansion of every colour type to 8-bit RGBA.
 bool RunPngReadHeader(png_structp png, png_infop info, std::FILE* file, png_uint_32& width,
@@ -109,18 +77,9 @@ bool RunPngReadRows(png_structp png, png_infop info, png_bytepp rows) {
 
 Encoder PngEncoder(PngChannels channels) {
     return [channels](std::FILE* file, RowSource& rows, std::string& problem) {
-        PngErrorText error;
-        PngWriter writer(error);
-        if (!writer.info_) {
-            problem = "out of memory";
-            return false;
-        }
-        if (!RunPngWrite(writer.png_, writer.info_, file, rows,
-                         channels == PngChannels::Rgba ? 4 : 3)) {
-            problem = std::string("cannot write PNG: ") + error.text;
-            return false;
-        }
-        return true;
+        const int values = channels == PngChannels::Rgba ? 4 : 3;
+        return EncodePngInBands(file, rows, values,
+                                PngBandCount(rows.Width(), rows.Height(), values), problem);
     };
 }
 

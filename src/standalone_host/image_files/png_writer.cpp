@@ -1,0 +1,312 @@
+#include "standalone_host/image_files/png_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace KorvoHost::ImageFileIo {
+namespace {
+
+constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+// Length and type before a chunk's data, CRC after it.
+constexpr std::size_t kChunkHead = 8;
+constexpr std::size_t kChunkTail = 4;
+// The zlib stream's header: deflate with a 32 KiB window, "fastest" compression level. A
+// decoder only needs the window size, and run-length matches reach back one byte.
+constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
+constexpr std::size_t kZlibTrailer = 4;  // Adler-32 of the filtered rows
+
+constexpr std::uint8_t kFilterNone = 0;
+constexpr std::uint8_t kFilterUp = 2;
+
+constexpr int kMaxThreads = 8;
+// Bands per thread: rows differ in cost (a plain ceiling deflates faster than a busy floor),
+// so a thread that finishes early takes another band.
+constexpr int kBandsPerThread = 2;
+// Below this a band is not worth a thread of its own.
+constexpr std::uint64_t kMinBandBytes = std::uint64_t(256) << 10;
+// Above this a band's compressed data might not fit one chunk, whose length is below 2^31.
+constexpr std::uint64_t kMaxBandBytes = std::uint64_t(256) << 20;
+// Rows are filtered this many bytes at a time and handed to deflate while still in cache.
+constexpr std::size_t kFilterBlockBytes = std::size_t(128) << 10;
+
+void StoreBe32(std::uint8_t* at, std::uint32_t value) {
+    at[0] = std::uint8_t(value >> 24);
+    at[1] = std::uint8_t(value >> 16);
+    at[2] = std::uint8_t(value >> 8);
+    at[3] = std::uint8_t(value);
+}
+
+std::uint32_t ChunkCrc(const std::uint8_t* typeAndData, std::size_t dataBytes) {
+    return std::uint32_t(crc32(0, typeAndData, uInt(dataBytes + 4)));
+}
+
+// Appends a whole chunk; for the small ones around the image data.
+void AppendChunk(std::vector<std::uint8_t>& out, const char (&type)[5], const std::uint8_t* data,
+                 std::size_t size) {
+    const std::size_t start = out.size();
+    out.resize(start + kChunkHead + size + kChunkTail);
+    std::uint8_t* at = out.data() + start;
+    StoreBe32(at, std::uint32_t(size));
+    std::memcpy(at + 4, type, 4);
+    if (size) std::memcpy(at + kChunkHead, data, size);
+    StoreBe32(at + kChunkHead + size, ChunkCrc(at + 4, size));
+}
+
+std::string ErrnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+// A raw deflate stream (no zlib header or trailer): the bands' streams are joined behind one
+// header, and the trailer comes from their checksums combined.
+class RawDeflater {
+  public:
+    RawDeflater() {
+        // Fast over small: the host writes working files that are read back once. Rendered
+        // faces filtered Up are mostly runs of zeros, which run-length matching finds sooner
+        // than level 1's hash chains do, and in fewer bytes. Run-length matches reach back one
+        // byte only, so a band needs nothing of the band before it.
+        ready_ = deflateInit2(&stream_, 1, Z_DEFLATED, -15, 8, Z_RLE) == Z_OK;
+    }
+    ~RawDeflater() {
+        if (ready_) deflateEnd(&stream_);
+    }
+    RawDeflater(const RawDeflater&) = delete;
+    RawDeflater& operator=(const RawDeflater&) = delete;
+
+    bool ready() const { return ready_; }
+    z_stream& stream() { return stream_; }
+
+  private:
+    z_stream stream_{};
+    bool ready_ = false;
+};
+
+// One band of rows and, once deflated, its IDAT chunk: length and type, the zlib header in the
+// first band, the band's deflate stream, room for the zlib trailer in the last band, the CRC.
+struct Band {
+    int firstRow = 0;
+    int endRow = 0;
+    bool first = false;
+    bool last = false;
+
+    std::unique_ptr<std::uint8_t[]> chunk;
+    std::size_t capacity = 0;
+    std::size_t size = 0;             // bytes of chunk in use
+    std::uint32_t adler = 1;          // of the band's filtered rows
+    std::uint32_t crc = 0;            // of type and data so far (without the trailer)
+    std::uint64_t filteredBytes = 0;  // filter bytes and samples of the band's rows
+    std::string problem;              // empty unless the band failed
+};
+
+// Makes room for at least `more` further bytes; a stream that beats its bound should not
+// happen, but costs only a copy if it does.
+void Reserve(Band& band, std::size_t more) {
+    if (band.capacity - band.size >= more) return;
+    const std::size_t capacity = std::max(band.capacity * 2, band.size + more);
+    auto grown = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[capacity]);
+    if (band.size) std::memcpy(grown.get(), band.chunk.get(), band.size);
+    band.chunk = std::move(grown);
+    band.capacity = capacity;
+}
+
+// Feeds `size` filtered bytes to deflate with `flush`, appending what comes out to the chunk.
+bool Deflate(RawDeflater& deflater, Band& band, const std::uint8_t* data, std::size_t size,
+             int flush) {
+    z_stream& stream = deflater.stream();
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = uInt(size);
+    for (;;) {
+        // Flushing with little room left would end the call early; make room first.
+        Reserve(band, std::size_t(64) << 10);
+        const std::size_t room = std::min<std::size_t>(band.capacity - band.size, UINT_MAX);
+        stream.next_out = band.chunk.get() + band.size;
+        stream.avail_out = uInt(room);
+        const int status = deflate(&stream, flush);
+        band.size += room - stream.avail_out;
+        if (status == Z_STREAM_END) return true;
+        if (status != Z_OK && status != Z_BUF_ERROR) return false;
+        // Done once the input is taken and the flush, if any, left room to spare.
+        if (stream.avail_in == 0 && stream.avail_out != 0 && flush != Z_FINISH) return true;
+    }
+}
+
+void FilterUp(std::uint8_t* out, const std::uint8_t* row, const std::uint8_t* above,
+              std::size_t bytes) {
+    for (std::size_t i = 0; i < bytes; ++i) out[i] = std::uint8_t(row[i] - above[i]);
+}
+
+// Filters and deflates one band on the calling thread; leaves the problem in the band when it
+// fails.
+void EncodeBand(RowSource rows, int channels, Band& band) try {
+    const std::size_t rowBytes = std::size_t(rows.Width()) * channels;
+    const std::size_t stride = rowBytes + 1;
+    band.filteredBytes = std::uint64_t(band.endRow - band.firstRow) * stride;
+
+    RawDeflater deflater;
+    if (!deflater.ready()) {
+        band.problem = "out of memory";
+        return;
+    }
+    band.capacity = kChunkHead + sizeof kZlibHeader +
+                    deflateBound(&deflater.stream(), uLong(band.filteredBytes)) + 64 +
+                    kZlibTrailer + kChunkTail;
+    band.chunk.reset(new std::uint8_t[band.capacity]);
+    std::memcpy(band.chunk.get() + 4, "IDAT", 4);
+    band.size = kChunkHead;
+    if (band.first) {
+        std::memcpy(band.chunk.get() + band.size, kZlibHeader, sizeof kZlibHeader);
+        band.size += sizeof kZlibHeader;
+    }
+
+    // Filter a block of rows, checksum and deflate it while it is in cache. The band's first
+    // row filters against the last row of the band above, so the bands join into one image.
+    const std::size_t blockRows = std::max<std::size_t>(1, kFilterBlockBytes / stride);
+    std::vector<std::uint8_t> block(blockRows * stride);
+    const std::uint8_t* above = band.firstRow > 0 ? rows.Row(band.firstRow - 1, channels) : nullptr;
+    for (int y = band.firstRow; y < band.endRow;) {
+        const int count = int(std::min<std::size_t>(blockRows, std::size_t(band.endRow - y)));
+        std::uint8_t* out = block.data();
+        for (int i = 0; i < count; ++i, ++y, out += stride) {
+            const std::uint8_t* row = rows.Row(y, channels);
+            if (above) {
+                out[0] = kFilterUp;
+                FilterUp(out + 1, row, above, rowBytes);
+            } else {
+                out[0] = kFilterNone;  // the top row has nothing above it
+                std::memcpy(out + 1, row, rowBytes);
+            }
+            above = row;
+        }
+        const std::size_t bytes = std::size_t(out - block.data());
+        band.adler = std::uint32_t(adler32(band.adler, block.data(), uInt(bytes)));
+        const int flush = y < band.endRow ? Z_NO_FLUSH : band.last ? Z_FINISH : Z_SYNC_FLUSH;
+        if (!Deflate(deflater, band, block.data(), bytes, flush)) {
+            band.problem = "cannot compress the image data";
+            return;
+        }
+    }
+
+    // Frame the chunk; the last band's trailer and CRC wait for the other bands' checksums.
+    Reserve(band, kZlibTrailer + kChunkTail);
+    const std::size_t dataBytes = band.size - kChunkHead + (band.last ? kZlibTrailer : 0);
+    StoreBe32(band.chunk.get(), std::uint32_t(dataBytes));
+    band.crc = ChunkCrc(band.chunk.get() + 4, band.size - kChunkHead);
+    if (!band.last) {
+        StoreBe32(band.chunk.get() + band.size, band.crc);
+        band.size += kChunkTail;
+    }
+} catch (const std::bad_alloc&) {
+    band.problem = "out of memory";
+} catch (const std::exception& error) {
+    band.problem = error.what();
+}
+
+// Runs `work` on up to `threads` threads, the caller's among them, and joins them.
+template <typename Work>
+void RunOnThreads(int threads, Work& work) {
+    std::vector<std::jthread> helpers;
+    try {
+        for (int t = 1; t < threads; ++t) helpers.emplace_back([&work] { work(); });
+    } catch (const std::system_error&) {
+        // Fewer threads than hoped for: the ones running share the bands.
+    }
+    work();
+}
+
+bool WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size, std::string& problem) {
+    if (std::fwrite(data, 1, size, file) == size) return true;
+    problem = "cannot write the file: " + ErrnoText(errno);
+    return false;
+}
+
+int ThreadCount() {
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(kMaxThreads)));
+}
+
+}  // namespace
+
+int PngBandCount(int width, int height, int channels) {
+    if (width <= 0 || height <= 0) return 1;
+    const std::uint64_t bytes = std::uint64_t(height) * (std::uint64_t(width) * channels + 1);
+    const int threads = ThreadCount();
+    std::uint64_t bands = threads > 1 ? std::uint64_t(threads) * kBandsPerThread : 1;
+    bands = std::min(bands, std::max<std::uint64_t>(1, bytes / kMinBandBytes));
+    bands = std::max(bands, (bytes + kMaxBandBytes - 1) / kMaxBandBytes);
+    return int(std::min<std::uint64_t>(bands, std::uint64_t(height)));
+}
+
+bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int bandCount,
+                      std::string& problem) {
+    const int height = rows.Height();
+    bandCount = std::clamp(bandCount, 1, height);
+
+    // Split the rows as evenly as they go.
+    std::vector<Band> bands(static_cast<std::size_t>(bandCount));
+    for (int b = 0; b < bandCount; ++b) {
+        bands[b].firstRow = int(std::int64_t(height) * b / bandCount);
+        bands[b].endRow = int(std::int64_t(height) * (b + 1) / bandCount);
+        bands[b].first = b == 0;
+        bands[b].last = b == bandCount - 1;
+    }
+
+    // Deflate the bands side by side, each thread taking the next band left.
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int b; (b = next.fetch_add(1, std::memory_order_relaxed)) < bandCount;) {
+            EncodeBand(rows, channels, bands[b]);
+        }
+    };
+    RunOnThreads(std::min(bandCount, ThreadCount()), work);
+    for (const Band& band : bands) {
+        if (!band.problem.empty()) {
+            problem = "cannot write PNG: " + band.problem;
+            return false;
+        }
+    }
+
+    // The zlib trailer: the Adler-32 of all filtered rows, from the bands' own.
+    std::uint32_t adler = bands[0].adler;
+    for (std::size_t b = 1; b < bands.size(); ++b) {
+        adler =
+            std::uint32_t(adler32_combine(adler, bands[b].adler, z_off_t(bands[b].filteredBytes)));
+    }
+    Band& last = bands.back();
+    std::uint8_t* tail = last.chunk.get() + last.size;
+    StoreBe32(tail, adler);
+    StoreBe32(tail + kZlibTrailer, std::uint32_t(crc32(last.crc, tail, kZlibTrailer)));
+    last.size += kZlibTrailer + kChunkTail;
+
+    // Signature and header chunks, the image data as the bands left it, the end.
+    std::vector<std::uint8_t> head(std::begin(kSignature), std::end(kSignature));
+    std::uint8_t header[13] = {};
+    StoreBe32(header, std::uint32_t(rows.Width()));
+    StoreBe32(header + 4, std::uint32_t(height));
+    header[8] = 8;                      // bits per sample
+    header[9] = channels == 4 ? 6 : 2;  // truecolour, with alpha for four channels
+    AppendChunk(head, "IHDR", header, sizeof header);
+    const std::uint8_t perceptual = 0;  // rendering intent
+    AppendChunk(head, "sRGB", &perceptual, 1);
+    std::vector<std::uint8_t> end;
+    AppendChunk(end, "IEND", nullptr, 0);
+
+    if (!WriteAll(file, head.data(), head.size(), problem)) return false;
+    for (const Band& band : bands) {
+        if (!WriteAll(file, band.chunk.get(), band.size, problem)) return false;
+    }
+    return WriteAll(file, end.data(), end.size(), problem);
+}
+
+}  // namespace KorvoHost::ImageFileIo

@@ -1,0 +1,22 @@
+// The host's PNG encoder: 8-bit RGB or RGBA, rows filtered Up and deflated in bands of rows on
+// several threads at once, so that writing a face does not leave the other cores idle.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "standalone_host/image_files/image_file_io.h"
+
+namespace KorvoHost::ImageFileIo {
+
+// Bands for an image of this size on this machine: one per core (a few more for balance), none
+// smaller than a few hundred kilobytes, none so large that its chunk could overflow.
+int PngBandCount(int width, int height, int channels);
+
+// Writes the whole PNG file (signature, IHDR, sRGB, IDAT, IEND) of `rows` with `channels` (3 or
+// 4) values per pixel to `file`, its rows split into `bands` bands (clamped to 1..height).
+// Answers false with the problem in words; what was written is then incomplete.
+bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int bands,
+                      std::string& problem);
+
+}  // namespace KorvoHost::ImageFileIo
