@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -27,6 +26,8 @@ constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 // Length and type before a chunk's data, CRC after it.
 constexpr std::size_t kChunkHead = 8;
 constexpr std::size_t kChunkTail = 4;
+// A chunk's length is below 2^31; image data beyond this is split over several chunks.
+constexpr std::size_t kMaxChunkData = std::size_t(1) << 30;
 // The zlib stream's header: deflate with a 32 KiB window, "fastest" compression level. A
 // decoder only needs the window size, and run-length matches reach back one byte.
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
@@ -41,7 +42,7 @@ constexpr int kMaxThreads = 8;
 constexpr int kBandsPerThread = 2;
 // Below this a band is not worth a thread of its own.
 constexpr std::uint64_t kMinBandBytes = std::uint64_t(256) << 10;
-// Above this a band's compressed data might not fit one chunk, whose length is below 2^31.
+// Above this a band's compressed data is unlikely to fit one chunk, and holds much memory.
 constexpr std::uint64_t kMaxBandBytes = std::uint64_t(256) << 20;
 // Rows are filtered this many bytes at a time and handed to deflate while still in cache.
 constexpr std::size_t kFilterBlockBytes = std::size_t(128) << 10;
@@ -55,6 +56,12 @@ void StoreBe32(std::uint8_t* at, std::uint32_t value) {
 
 std::uint32_t ChunkCrc(const std::uint8_t* typeAndData, std::size_t dataBytes) {
     return std::uint32_t(crc32(0, typeAndData, uInt(dataBytes + 4)));
+}
+
+// The CRC of an IDAT chunk holding these bytes, of at most kMaxChunkData.
+std::uint32_t ImageDataCrc(const std::uint8_t* data, std::size_t size) {
+    const auto type = reinterpret_cast<const std::uint8_t*>("IDAT");
+    return std::uint32_t(crc32(crc32(0, type, 4), data, uInt(size)));
 }
 
 // Appends a whole chunk; for the small ones around the image data.
@@ -98,19 +105,19 @@ class RawDeflater {
     bool ready_ = false;
 };
 
-// One band of rows and, once deflated, its IDAT chunk: length and type, the zlib header in the
-// first band, the band's deflate stream, room for the zlib trailer in the last band, the CRC.
+// One band of rows and, once deflated, its part of the image data: the zlib header in the
+// first band, the band's deflate stream, room for the zlib trailer in the last band.
 struct Band {
     int firstRow = 0;
     int endRow = 0;
     bool first = false;
     bool last = false;
 
-    std::unique_ptr<std::uint8_t[]> chunk;
+    std::unique_ptr<std::uint8_t[]> data;
     std::size_t capacity = 0;
-    std::size_t size = 0;             // bytes of chunk in use
+    std::size_t size = 0;             // bytes of data in use
     std::uint32_t adler = 1;          // of the band's filtered rows
-    std::uint32_t crc = 0;            // of type and data so far (without the trailer)
+    std::uint32_t crc = 0;            // of its IDAT chunk so far, when the data fits one chunk
     std::uint64_t filteredBytes = 0;  // filter bytes and samples of the band's rows
     std::string problem;              // empty unless the band failed
 };
@@ -121,30 +128,38 @@ void Reserve(Band& band, std::size_t more) {
     if (band.capacity - band.size >= more) return;
     const std::size_t capacity = std::max(band.capacity * 2, band.size + more);
     auto grown = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[capacity]);
-    if (band.size) std::memcpy(grown.get(), band.chunk.get(), band.size);
-    band.chunk = std::move(grown);
+    if (band.size) std::memcpy(grown.get(), band.data.get(), band.size);
+    band.data = std::move(grown);
     band.capacity = capacity;
 }
 
-// Feeds `size` filtered bytes to deflate with `flush`, appending what comes out to the chunk.
+// Feeds `size` filtered bytes to deflate with `flush`, appending what comes out to the data.
 bool Deflate(RawDeflater& deflater, Band& band, const std::uint8_t* data, std::size_t size,
              int flush) {
     z_stream& stream = deflater.stream();
-    stream.next_in = const_cast<Bytef*>(data);
-    stream.avail_in = uInt(size);
-    for (;;) {
-        // Flushing with little room left would end the call early; make room first.
-        Reserve(band, std::size_t(64) << 10);
-        const std::size_t room = std::min<std::size_t>(band.capacity - band.size, UINT_MAX);
-        stream.next_out = band.chunk.get() + band.size;
-        stream.avail_out = uInt(room);
-        const int status = deflate(&stream, flush);
-        band.size += room - stream.avail_out;
-        if (status == Z_STREAM_END) return true;
-        if (status != Z_OK && status != Z_BUF_ERROR) return false;
-        // Done once the input is taken and the flush, if any, left room to spare.
-        if (stream.avail_in == 0 && stream.avail_out != 0 && flush != Z_FINISH) return true;
-    }
+    // zlib counts in 32 bits: a row of more than 4 GiB goes in slices, flushed with the last.
+    constexpr std::size_t kMaxSlice = std::size_t(1) << 30;
+    do {
+        const std::size_t slice = std::min(size, kMaxSlice);
+        const int sliceFlush = slice == size ? flush : Z_NO_FLUSH;
+        stream.next_in = const_cast<Bytef*>(data);
+        stream.avail_in = uInt(slice);
+        data += slice;
+        size -= slice;
+        for (;;) {
+            if (band.size == band.capacity) Reserve(band, std::size_t(64) << 10);
+            const std::size_t room = std::min<std::size_t>(band.capacity - band.size, UINT_MAX);
+            stream.next_out = band.data.get() + band.size;
+            stream.avail_out = uInt(room);
+            const int status = deflate(&stream, sliceFlush);
+            band.size += room - stream.avail_out;
+            if (status == Z_STREAM_END) break;
+            if (status != Z_OK && status != Z_BUF_ERROR) return false;
+            // Done once the input is taken and the flush, if any, left room to spare.
+            if (stream.avail_in == 0 && stream.avail_out != 0 && sliceFlush != Z_FINISH) break;
+        }
+    } while (size > 0);
+    return true;
 }
 
 void FilterUp(std::uint8_t* out, const std::uint8_t* row, const std::uint8_t* above,
@@ -229,15 +244,14 @@ void EncodeBand(RowSource rows, int channels, Band& band) try {
         band.problem = "out of memory";
         return;
     }
-    band.capacity = kChunkHead + sizeof kZlibHeader +
-                    deflateBound(&deflater.stream(), uLong(band.filteredBytes)) + 64 +
-                    kZlibTrailer + kChunkTail;
-    band.chunk.reset(new std::uint8_t[band.capacity]);
-    std::memcpy(band.chunk.get() + 4, "IDAT", 4);
-    band.size = kChunkHead;
+    // Pages of the buffer that deflate leaves unused are never touched.
+    band.capacity = sizeof kZlibHeader +
+                    deflateBound(&deflater.stream(), uLong(band.filteredBytes)) +
+                    (std::size_t(64) << 10) + kZlibTrailer;
+    band.data.reset(new std::uint8_t[band.capacity]);
     if (band.first) {
-        std::memcpy(band.chunk.get() + band.size, kZlibHeader, sizeof kZlibHeader);
-        band.size += sizeof kZlibHeader;
+        std::memcpy(band.data.get(), kZlibHeader, sizeof kZlibHeader);
+        band.size = sizeof kZlibHeader;
     }
 
     // Filter a block of rows, checksum and deflate it while it is in cache. The band's first
@@ -268,14 +282,10 @@ void EncodeBand(RowSource rows, int channels, Band& band) try {
         }
     }
 
-    // Frame the chunk; the last band's trailer and CRC wait for the other bands' checksums.
-    Reserve(band, kZlibTrailer + kChunkTail);
-    const std::size_t dataBytes = band.size - kChunkHead + (band.last ? kZlibTrailer : 0);
-    StoreBe32(band.chunk.get(), std::uint32_t(dataBytes));
-    band.crc = ChunkCrc(band.chunk.get() + 4, band.size - kChunkHead);
-    if (!band.last) {
-        StoreBe32(band.chunk.get() + band.size, band.crc);
-        band.size += kChunkTail;
+    // The last band's trailer waits for the other bands' checksums, its CRC for the trailer.
+    Reserve(band, kZlibTrailer);
+    if (band.size + (band.last ? kZlibTrailer : 0) <= kMaxChunkData) {
+        band.crc = ImageDataCrc(band.data.get(), band.size);
     }
 } catch (const std::bad_alloc&) {
     band.problem = "out of memory";
@@ -299,6 +309,24 @@ bool WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size, std::
     if (std::fwrite(data, 1, size, file) == size) return true;
     problem = "cannot write the file: " + ErrnoText(errno);
     return false;
+}
+
+// A band's data as IDAT chunks: one, with the CRC the band worked out, unless it is too long.
+bool WriteImageData(std::FILE* file, const Band& band, std::string& problem) {
+    for (std::size_t at = 0; at < band.size; at += kMaxChunkData) {
+        const std::size_t size = std::min(band.size - at, kMaxChunkData);
+        std::uint8_t head[kChunkHead];
+        StoreBe32(head, std::uint32_t(size));
+        std::memcpy(head + 4, "IDAT", 4);
+        std::uint8_t tail[kChunkTail];
+        StoreBe32(tail, size == band.size ? band.crc : ImageDataCrc(band.data.get() + at, size));
+        if (!WriteAll(file, head, sizeof head, problem) ||
+            !WriteAll(file, band.data.get() + at, size, problem) ||
+            !WriteAll(file, tail, sizeof tail, problem)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 int ThreadCount() {
@@ -353,10 +381,10 @@ bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int 
             std::uint32_t(adler32_combine(adler, bands[b].adler, z_off_t(bands[b].filteredBytes)));
     }
     Band& last = bands.back();
-    std::uint8_t* tail = last.chunk.get() + last.size;
-    StoreBe32(tail, adler);
-    StoreBe32(tail + kZlibTrailer, std::uint32_t(crc32(last.crc, tail, kZlibTrailer)));
-    last.size += kZlibTrailer + kChunkTail;
+    std::uint8_t* trailer = last.data.get() + last.size;
+    StoreBe32(trailer, adler);
+    last.crc = std::uint32_t(crc32(last.crc, trailer, kZlibTrailer));
+    last.size += kZlibTrailer;
 
     // Signature and header chunks, the image data as the bands left it, the end.
     std::vector<std::uint8_t> head(std::begin(kSignature), std::end(kSignature));
@@ -373,7 +401,7 @@ bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int 
 
     if (!WriteAll(file, head.data(), head.size(), problem)) return false;
     for (const Band& band : bands) {
-        if (!WriteAll(file, band.chunk.get(), band.size, problem)) return false;
+        if (!WriteImageData(file, band, problem)) return false;
     }
     return WriteAll(file, end.data(), end.size(), problem);
 }

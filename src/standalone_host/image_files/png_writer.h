@@ -9,8 +9,8 @@
 
 namespace KorvoHost::ImageFileIo {
 
-// Bands for an image of this size on this machine: one per core (a few more for balance), none
-// smaller than a few hundred kilobytes, none so large that its chunk could overflow.
+// Bands for an image of this size on this machine: two per core, so that the cores finish
+// together, but none smaller than 256 KiB of rows or, where rows allow, larger than 256 MiB.
 int PngBandCount(int width, int height, int channels);
 
 // Writes the whole PNG file (signature, IHDR, sRGB, IDAT, IEND) of `rows` with `channels` (3 or
