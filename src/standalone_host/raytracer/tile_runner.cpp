@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -15,29 +16,50 @@ struct TileQueue {
     std::atomic<int> next{0};
     std::atomic<bool> stop{false};
     std::mutex mutex;
-    std::condition_variable changed;
-    int done = 0;                // guarded by mutex
-    int running = 0;             // workers still running; guarded by mutex
-    std::exception_ptr failure;  // the first exception of a tile; guarded by mutex
+    std::condition_variable changed;         // for the calling thread
+    std::condition_variable_any roundsDone;  // for workers waiting for a round to finish
+    int done = 0;                            // guarded by mutex
+    int running = 0;                         // workers still running; guarded by mutex
+    std::exception_ptr failure;              // the first exception of a tile; guarded by mutex
 };
 
-void Work(std::stop_token token, TileQueue& queue, int tileCount, int worker,
+// Tells the workers to take no more tiles, waking those that wait for a round.
+void Stop(TileQueue& queue) {
+    {
+        std::lock_guard lock(queue.mutex);
+        queue.stop = true;
+    }
+    queue.roundsDone.notify_all();
+}
+
+void Work(std::stop_token token, TileQueue& queue, int tileCount, int total, int worker,
           const TileFunction& renderTile) {
     std::exception_ptr failure;
     try {
         while (!token.stop_requested() && !queue.stop.load(std::memory_order_relaxed)) {
             const int tile = queue.next.fetch_add(1, std::memory_order_relaxed);
-            if (tile >= tileCount) break;
+            if (tile >= total) break;
+            // The tiles of earlier rounds are all handed out by now; wait for them to finish.
+            if (const int roundStart = tile - tile % tileCount; roundStart > 0) {
+                std::unique_lock lock(queue.mutex);
+                if (!queue.roundsDone.wait(
+                        lock, token, [&] { return queue.done >= roundStart || queue.stop; }) ||
+                    queue.stop) {
+                    break;
+                }
+            }
             renderTile(tile, worker);
+            bool roundFinished;
             {
                 std::lock_guard lock(queue.mutex);
-                ++queue.done;
+                roundFinished = ++queue.done % tileCount == 0;
             }
+            if (roundFinished) queue.roundsDone.notify_all();
             queue.changed.notify_one();
         }
     } catch (...) {
         failure = std::current_exception();
-        queue.stop = true;
+        Stop(queue);
     }
     {
         std::lock_guard lock(queue.mutex);
@@ -56,8 +78,9 @@ int WorkerCount(int requestedThreads, int tileCount) {
 }
 
 bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTile,
-              const TracerProgress& progress) {
-    if (progress && !progress(0, tileCount)) return false;
+              const TracerProgress& progress, int passes) {
+    const int total = tileCount * std::max(passes, 1);
+    if (progress && !progress(0, total)) return false;
     if (tileCount <= 0) return true;
 
     TileQueue queue;
@@ -71,7 +94,8 @@ bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTil
         std::vector<std::jthread> workers;
         workers.reserve(threads);
         for (int worker = 0; worker < threads; ++worker) {
-            workers.emplace_back(Work, std::ref(queue), tileCount, worker, std::cref(renderTile));
+            workers.emplace_back(Work, std::ref(queue), tileCount, total, worker,
+                                 std::cref(renderTile));
         }
 
         std::unique_lock lock(queue.mutex);
@@ -83,11 +107,12 @@ bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTil
                 reported = queue.done;
                 if (progress) {
                     lock.unlock();
-                    const bool go = progress(reported, tileCount);
+                    const bool go = progress(reported, total);
                     lock.lock();
                     if (!go) {
                         cancelled = true;
                         queue.stop = true;
+                        queue.roundsDone.notify_all();
                         break;
                     }
                 }
@@ -96,7 +121,7 @@ bool RunTiles(int tileCount, int requestedThreads, const TileFunction& renderTil
         }
     }
     if (queue.failure) std::rethrow_exception(queue.failure);
-    return !cancelled && queue.done == tileCount;
+    return !cancelled && queue.done == total;
 }
 
 }  // namespace KorvoHost
