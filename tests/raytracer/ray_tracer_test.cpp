@@ -540,6 +540,74 @@ TEST(RayTracerRender, AdaptiveSamplesDrawTheFullGridsPicture) {
     EXPECT_EQ(blended, reference);
 }
 
+// What adaptive sampling must draw, built from a one-sample render (the centres) and a full-grid
+// render: the full grid wherever a centre's 8-bit code is more than two levels from a neighbour's
+// in some channel, neighbours beyond the image's edge left out, and the centre elsewhere.
+std::vector<std::uint8_t> ExpectedAdaptive(const std::vector<std::uint8_t>& centres,
+                                           const std::vector<std::uint8_t>& grid, int width,
+                                           int height) {
+    std::vector<std::uint8_t> expected = centres;
+    auto at = [&](int x, int y, int c) {
+        return int(centres[(std::size_t(y) * width + x) * 4 + c]);
+    };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            bool flat = true;
+            for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, height - 1); ++ny)
+                for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, width - 1); ++nx)
+                    for (int c = 0; c < 4; ++c) flat &= std::abs(at(x, y, c) - at(nx, ny, c)) <= 2;
+            if (flat) continue;
+            const std::size_t p = (std::size_t(y) * width + x) * 4;
+            std::copy_n(&grid[p], 4, &expected[p]);
+        }
+    }
+    return expected;
+}
+
+// The centre pass covers the whole image before any pixel is refined, so tiles see the centres
+// of their neighbours whatever the image's shape, and no centre is traced twice.
+TEST(RayTracerRender, AdaptivePixelsFollowTheCentresOfTheWholeImage) {
+    auto tracer = MakeTracer(Room());
+    ASSERT_TRUE(tracer);
+    struct Case {
+        int width, height, tileSize;
+    };
+    for (const Case c : {Case{97, 61, 16}, Case{97, 61, 7}, Case{23, 11, 64}, Case{1, 40, 8},
+                         Case{40, 1, 8}, Case{1, 1, 64}}) {
+        const PinholeCamera camera = RoomCamera();
+        std::atomic<long> centres{0}, samples{0};
+        const RayFunction counted = [&](float x, float y) {
+            ++samples;
+            centres += x - std::floor(x) == 0.5f;
+            return CameraSample(PinholeRay(camera, c.width, c.height, x, y));
+        };
+        const std::size_t size = std::size_t(c.width) * c.height * 4;
+        auto render = [&](const TracerCamera& cam, TracerOptions options) {
+            options.tileSize = c.tileSize;
+            std::vector<std::uint8_t> pixels(size);
+            EXPECT_TRUE(tracer->Render(cam, c.width, c.height, pixels, options));
+            return pixels;
+        };
+        const std::vector<std::uint8_t> expected = ExpectedAdaptive(
+            render(camera, {.samplesPerAxis = 1}),
+            render(camera, {.samplesPerAxis = 2, .adaptiveSamples = false}), c.width, c.height);
+        const std::string name = std::to_string(c.width) + " × " + std::to_string(c.height) +
+                                 " in tiles of " + std::to_string(c.tileSize);
+
+        EXPECT_EQ(render(camera, {.samplesPerAxis = 2}), expected) << name;
+        EXPECT_EQ(render(counted, {.samplesPerAxis = 2}), expected) << name;
+        EXPECT_EQ(centres.load(), long(c.width) * c.height) << name;
+        EXPECT_EQ((samples.load() - centres.load()) % 4, 0) << name;
+        // Float output keeps the centres of flat pixels unencoded; encoded, it is the same picture.
+        std::vector<float> floats(size);
+        ASSERT_TRUE(tracer->Render(camera, c.width, c.height, floats,
+                                   {.samplesPerAxis = 2, .tileSize = c.tileSize}));
+        std::vector<std::uint8_t> encoded(size);
+        EncodeSrgb8Rgba(floats, encoded);
+        EXPECT_EQ(encoded, expected) << name;
+    }
+}
+
 TEST(RayTracerRender, ProgressComesOnTheCallingThreadUpToTheTotal) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
@@ -592,11 +660,12 @@ TEST(RayTracerRender, CancelStopsTheRenderPromptly) {
 }
 
 // Once the callback refuses, each worker finishes at most the tile it is in: counted in camera
-// samples, whatever the sampling.
+// samples, whatever the sampling, and in either pass of adaptive sampling.
 TEST(RayTracerRender, CancelStopsEveryWorkerWithinOneTile) {
     auto tracer = MakeTracer(Room());
     ASSERT_TRUE(tracer);
     const int size = 512, tile = 16, threads = 2;
+    const int tiles = (size / tile) * (size / tile);
     std::vector<std::uint8_t> pixels(std::size_t(size) * size * 4);
     for (const TracerOptions options :
          {TracerOptions{.tileSize = tile, .threadCount = threads},
@@ -605,30 +674,41 @@ TEST(RayTracerRender, CancelStopsEveryWorkerWithinOneTile) {
           .adaptiveSamples = false,
           .tileSize = tile,
           .threadCount = threads}}) {
+        const long n = options.samplesPerAxis;
+        const bool adaptive = options.adaptiveSamples && n > 1;
         std::atomic<long> samples{0};
         const RayFunction counted = [&](float x, float y) {
             ++samples;
             return CameraSample(PinholeRay(RoomCamera(), size, size, x, y));
         };
-        // Cameras answering sample by sample and a packet at a time
-        for (const TracerCamera& camera : {TracerCamera(counted), TracerCamera(AsBatch(counted))}) {
-            samples = 0;
-            long atRefusal = -1;
-            const bool finished =
-                tracer->Render(camera, size, size, pixels, options, [&](int done, int) {
-                    if (done < 4) return true;
-                    atRefusal = samples.load();
-                    return false;
-                });
-            EXPECT_FALSE(finished);
-            ASSERT_GE(atRefusal, 0);
-            // A tile's samples: the full grid of each pixel and, sampling adaptively, the
-            // centres of the tile and its border.
-            const long n = options.samplesPerAxis;
-            const long perTile = tile * tile * n * n + (n > 1 ? (tile + 2) * (tile + 2) : 0);
-            EXPECT_LE(samples.load() - atRefusal, threads * perTile)
-                << n << " samples per axis, camera " << camera.index()
-                << ": the workers went on after the refusal";
+        // Adaptive renders go over the tiles twice: the centres first, then the grids.
+        std::vector<int> refusals{4};
+        if (adaptive) refusals.push_back(tiles + 4);
+        for (const int refuseAt : refusals) {
+            // Cameras answering sample by sample and a packet at a time
+            for (const TracerCamera& camera :
+                 {TracerCamera(counted), TracerCamera(AsBatch(counted))}) {
+                samples = 0;
+                long atRefusal = -1;
+                int reportedTotal = 0;
+                const bool finished =
+                    tracer->Render(camera, size, size, pixels, options, [&](int done, int total) {
+                        reportedTotal = total;
+                        if (done < refuseAt) return true;
+                        atRefusal = samples.load();
+                        return false;
+                    });
+                EXPECT_FALSE(finished);
+                EXPECT_EQ(reportedTotal, adaptive ? 2 * tiles : tiles);
+                ASSERT_GE(atRefusal, 0);
+                // A tile's samples: its centres in the first pass, the full grid of each pixel
+                // at most otherwise.
+                const long perTile =
+                    refuseAt < tiles && adaptive ? tile * tile : tile * tile * n * n;
+                EXPECT_LE(samples.load() - atRefusal, threads * perTile)
+                    << n << " samples per axis, refused at " << refuseAt << ", camera "
+                    << camera.index() << ": the workers went on after the refusal";
+            }
         }
     }
 }
@@ -651,6 +731,25 @@ TEST(RayTracerRender, ExceptionsFromTheRayFunctionReachTheCaller) {
                                     return true;
                                 }),
                  std::runtime_error);
+
+    // Sampling adaptively, a failure in the last tile of the centres, while the other workers
+    // wait for the second pass, and one in the grids of the second pass.
+    const PinholeCamera camera = RoomCamera();
+    for (const bool inGrid : {false, true}) {
+        for (const int threads : {1, 2, 3}) {
+            const RayFunction lens = [&](float x, float y) -> CameraSample {
+                const bool centre = x - std::floor(x) == 0.5f;
+                const bool lastTile = x > 250 && y < 6;
+                if (inGrid ? !centre : centre && lastTile) throw std::runtime_error("lens failed");
+                return PinholeRay(camera, 256, 256, x, y);
+            };
+            EXPECT_THROW(
+                tracer->Render(lens, 256, 256, pixels,
+                               {.samplesPerAxis = 2, .tileSize = 32, .threadCount = threads}),
+                std::runtime_error)
+                << (inGrid ? "grid" : "centre") << " sample, " << threads << " threads";
+        }
+    }
 }
 
 TEST(RayTracerRender, UnusableRequestsAreRefused) {

@@ -748,29 +748,44 @@ struct RenderLayout {
     }
 };
 
-// The 8-bit codes of a region's centre samples, four bytes a pixel, in rows of `stride` pixels
-// with a ring of one pixel around the region that repeats its edge: a pixel at the edge of the
-// image compares only with the neighbours it has. Rows have room for a group of four pixels to
-// be read past the region's right edge.
+// The 8-bit codes of an image's centre samples, four bytes a pixel, in rows of `stride` pixels
+// with a ring of one pixel around the image that repeats its edge: a pixel at the edge compares
+// only with the neighbours it has. Rows have room for a group of four pixels to be read past the
+// right edge. Filled tile by tile: each tile writes its own pixels and the ring beside them.
 struct CentreCodes {
-    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    int width = 0;
+    int height = 0;
     int stride = 0;
 
-    void Fill(const std::vector<Rgba>& centres, int w, int h) {
-        stride = w + 2 + 4;
-        bytes.assign((std::size_t(h + 2) * stride + 8) * 4, 0);
-        for (int y = 0; y < h; ++y) {
-            std::uint8_t* row = At(0, y);
-            EncodeSrgb8Rgba({&centres[std::size_t(y) * w].r, std::size_t(w) * 4},
-                            {row, std::size_t(w) * 4});
-            std::copy_n(row, 4, row - 4);
-            std::copy_n(row + (w - 1) * 4, 4, row + w * 4);
-        }
-        std::copy_n(At(-1, 0), std::size_t(w + 2) * 4, At(-1, -1));
-        std::copy_n(At(-1, h - 1), std::size_t(w + 2) * 4, At(-1, h));
-    }
-    // The code of region pixel (x, y), −1 ≤ x ≤ w + 4, −1 ≤ y ≤ h.
+    CentreCodes(int w, int h)
+        : bytes(std::make_unique_for_overwrite<std::uint8_t[]>(Size(w, h))),
+          width(w),
+          height(h),
+          stride(w + 2 + 4) {}
+    static std::size_t Size(int w, int h) { return std::size_t(h + 2) * (w + 2 + 4) * 4; }
+
+    // The code of image pixel (x, y), −1 ≤ x ≤ width + 4, −1 ≤ y ≤ height.
     std::uint8_t* At(int x, int y) { return &bytes[(std::size_t(y + 1) * stride + (x + 1)) * 4]; }
+
+    // Encodes row y of [x0, x1) and the ring beside it, and zeroes the room past the right edge.
+    void FillRow(const Rgba* centres, int x0, int x1, int y) {
+        std::uint8_t* row = At(x0, y);
+        EncodeSrgb8Rgba({&centres[0].r, std::size_t(x1 - x0) * 4}, {row, std::size_t(x1 - x0) * 4});
+        if (x0 == 0) std::copy_n(row, 4, row - 4);
+        if (x1 == width) {
+            std::copy_n(At(width - 1, y), 4, At(width, y));
+            std::fill_n(At(width + 1, y), 4 * 4, 0);
+        }
+    }
+    // Once rows [y0, y1) of [x0, x1) are filled: the ring above or below them at the image's
+    // top or bottom edge.
+    void FillRing(int x0, int x1, int y0, int y1) {
+        const int from = x0 == 0 ? -1 : x0, to = x1 == width ? width + 5 : x1;
+        const std::size_t bytesAcross = std::size_t(to - from) * 4;
+        if (y0 == 0) std::copy_n(At(from, 0), bytesAcross, At(from, -1));
+        if (y1 == height) std::copy_n(At(from, height - 1), bytesAcross, At(from, height));
+    }
 };
 
 // One worker's scratch, reused from tile to tile.
@@ -779,10 +794,8 @@ struct TileScratch {
     CameraSampleBatch batch{};  // batch cameras: the samples of the packet being filled
     int targets[kLanes];        // the slot each lane's colour is added to
     std::vector<Rgba> sums;
-    std::vector<Rgba> centres;         // adaptive: the tile's centre samples and a border
-    CentreCodes codes;                 // the same, encoded to 8 bits for comparison
-    std::vector<std::uint8_t> refine;  // adaptive: 1 for pixels that take the full grid
-    std::vector<Rgba> row;             // a row of finished pixels
+    std::vector<int> refined;  // adaptive: the pixels of the tile that take the full grid
+    std::vector<Rgba> row;     // a row of finished pixels
 };
 
 // Calls visit(x, y) for every pixel of [x0, x1) × [y0, y1), block by block.
@@ -843,7 +856,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     if (rayBatch && !*rayBatch) return false;
 
     const RenderLayout layout(width, height, options);
-    if (layout.TileCount() > INT_MAX) return false;
+    if (layout.TileCount() > INT_MAX / 2) return false;
     const int tileCount = int(layout.TileCount());
     std::optional<PinholeProjector> projector;
     if (pinhole) projector.emplace(*pinhole, width, height);
@@ -903,14 +916,24 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         return Rgba{sum.r * weight, sum.g * weight, sum.b * weight, sum.a * weight};
     };
 
-    auto renderTile = [&](int tile, int worker) {
+    // Adaptive renders take two passes over the tiles: every centre first, then the grids.
+    const int passes = layout.adaptive ? 2 : 1;
+    std::optional<CentreCodes> codes;
+    if (layout.adaptive && tileCount > 0) codes.emplace(width, height);
+
+    auto renderTile = [&](int task, int worker) {
         TileScratch& t = scratch[worker];
+        const int pass = task / tileCount, tile = task % tileCount;
         const int x0 = (tile % layout.tilesX) * layout.tileSize;
         const int y0 = (tile / layout.tilesX) * layout.tileSize;
         const int x1 = std::min(x0 + layout.tileSize, width);
         const int y1 = std::min(y0 + layout.tileSize, height);
         const int tileWidth = x1 - x0;
-        t.sums.assign(std::size_t(tileWidth) * (y1 - y0), Rgba{});
+        if (pass == 0) {
+            t.sums.assign(std::size_t(tileWidth) * (y1 - y0), Rgba{});
+        } else {
+            t.sums.clear();
+        }
         auto slot = [&](int x, int y) { return (y - y0) * tileWidth + (x - x0); };
         t.row.resize(tileWidth);
         auto storeRow = [&](int y) {
@@ -927,54 +950,51 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
             return;
         }
 
-        // Centre samples of the tile and of the pixels around it, so that the pixels at the
-        // tile's edge see all their neighbours
-        const int cx0 = std::max(x0 - 1, 0), cx1 = std::min(x1 + 1, width);
-        const int cy0 = std::max(y0 - 1, 0), cy1 = std::min(y1 + 1, height);
-        const int cw = cx1 - cx0, ch = cy1 - cy0;
-        t.centres.assign(std::size_t(cw) * ch, Rgba{});
-        ForBlocks(cx0, cx1, cy0, cy1, [&](int x, int y) {
-            add(t, float(x) + 0.5f, float(height - y) - 0.5f, (y - cy0) * cw + (x - cx0),
-                t.centres);
-        });
-        flush(t, t.centres);
-        t.codes.Fill(t.centres, cw, ch);
+        // Adaptive, first pass: the centre sample of every pixel of the tile, as the pixel's
+        // colour and as its code for the flatness test of the second pass.
+        if (pass == 0) {
+            ForBlocks(x0, x1, y0, y1, [&](int x, int y) {
+                add(t, float(x) + 0.5f, float(height - y) - 0.5f, slot(x, y), t.sums);
+            });
+            flush(t, t.sums);
+            for (int y = y0; y < y1; ++y) {
+                const Rgba* centres = &t.sums[slot(x0, y)];
+                codes->FillRow(centres, x0, x1, y);
+                Pixel* out = &pixels[(std::size_t(y) * width + x0) * 4];
+                if constexpr (std::is_same_v<Pixel, std::uint8_t>) {
+                    std::copy_n(codes->At(x0, y), std::size_t(tileWidth) * 4, out);
+                } else {
+                    StoreRow(centres, tileWidth, out);
+                }
+            }
+            codes->FillRing(x0, x1, y0, y1);
+            return;
+        }
 
-        // The full grid where a centre stands out from its neighbourhood
-        t.refine.assign(t.sums.size(), 0);
+        // Second pass: the full grid where a centre stands out from its neighbourhood. The
+        // codes are only read here, so every tile sees the centres its neighbours traced.
+        t.refined.clear();
         for (int y = y0; y < y1; ++y) {
             for (int x = x0; x < x1; x += 4) {
-                const int flat = FlatGroup(t.codes, x - cx0, y - cy0);
+                const int flat = FlatGroup(*codes, x, y);
                 for (int k = 0; k < std::min(4, x1 - x); ++k) {
                     if (flat & (1 << k)) continue;
-                    t.refine[slot(x + k, y)] = 1;
-                    addGrid(t, x + k, y, slot(x + k, y), t.sums);
+                    const int target = int(t.refined.size());
+                    t.refined.push_back(slot(x + k, y));
+                    t.sums.push_back(Rgba{});
+                    addGrid(t, x + k, y, target, t.sums);
                 }
             }
         }
         flush(t, t.sums);
-        for (int y = y0; y < y1; ++y) {
-            if constexpr (std::is_same_v<Pixel, std::uint8_t>) {
-                // Flat pixels keep their centre, whose 8-bit code is at hand already
-                std::uint8_t* out = &pixels[(std::size_t(y) * width + x0) * 4];
-                std::copy_n(t.codes.At(x0 - cx0, y - cy0), std::size_t(tileWidth) * 4, out);
-                for (int x = x0; x < x1; ++x) {
-                    const int s = slot(x, y);
-                    if (!t.refine[s]) continue;
-                    const Rgba pixel = average(t.sums[s]);
-                    EncodeSrgb8Rgba({&pixel.r, 4}, {out + std::size_t(x - x0) * 4, 4});
-                }
-                continue;
-            }
-            for (int x = x0; x < x1; ++x) {
-                const int s = slot(x, y);
-                t.row[x - x0] = t.refine[s] ? average(t.sums[s])
-                                            : t.centres[std::size_t(y - cy0) * cw + (x - cx0)];
-            }
-            storeRow(y);
+        for (std::size_t i = 0; i < t.refined.size(); ++i) {
+            const int s = t.refined[i];
+            const Rgba pixel = average(t.sums[i]);
+            const int x = x0 + s % tileWidth, y = y0 + s / tileWidth;
+            StoreRow(&pixel, 1, &pixels[(std::size_t(y) * width + x) * 4]);
         }
     };
-    return RunTiles(tileCount, options.threadCount, renderTile, progress);
+    return RunTiles(tileCount, options.threadCount, renderTile, progress, passes);
 }
 
 bool RayTracer::Render(const TracerCamera& camera, int width, int height,

@@ -65,20 +65,20 @@ using RayBatchFunction = std::function<void(CameraSampleBatch& batch)>;
 using TracerCamera = std::variant<PinholeCamera, RayFunction, RayBatchFunction>;
 
 // Called on the rendering thread only, between tiles, with the tiles finished so far; answering
-// false cancels the render.
+// false cancels the render. Adaptive renders go over every tile twice, and count both passes.
 using TracerProgress = std::function<bool(int done, int total)>;
 
 struct TracerOptions {
     // Samples per pixel on a regular grid of n × n sub-pixel centres (1..8), averaged in linear
     // light. Deterministic: the same scene and camera always give the same pixels.
     int samplesPerAxis = 1;
-    // With more than one sample per axis: trace one sample at each pixel centre first and the
-    // full grid only where a pixel's centre differs from a neighbour's by more than two 8-bit
-    // display levels (edges, silhouettes, shadow borders); flat pixels keep their centre sample.
-    // Off: the full grid everywhere.
+    // With more than one sample per axis: trace one sample at each pixel centre of the whole
+    // image first, then the full grid only where a pixel's centre differs from a neighbour's by
+    // more than two 8-bit display levels (edges, silhouettes, shadow borders); flat pixels keep
+    // their centre sample. The centres' codes are held for the whole image meanwhile, four bytes
+    // a pixel (9.5 MB for 1536 × 1536). Off: the full grid everywhere.
     bool adaptiveSamples = true;
-    // Pixels per side, 1..256. Sampling adaptively, each tile also traces the centres of the
-    // pixels around it, so larger tiles repeat fewer samples; cancelling waits for a tile.
+    // Pixels per side, 1..256; cancelling waits for the tiles in flight.
     int tileSize = 64;
     int threadCount = 0;  // 0: one per hardware thread
 };
