@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "standalone_host/image_files/image_file_io.h"
@@ -246,18 +247,21 @@ TEST_F(ImageFilesTest, PngOnAFullDiskFailsAndLeavesNothing) {
 
 TEST_F(ImageFilesTest, FloatPixelsAreWrittenSrgbEncoded) {
     const int width = 16, height = 4;
-    std::vector<float> linear(std::size_t(width) * height * 4);
     std::mt19937 random(7);
     std::uniform_real_distribution<float> value(-0.2f, 1.2f);
-    for (float& v : linear) v = value(random);
-    std::vector<std::uint8_t> expected(linear.size());
-    EncodeSrgb8Rgba(linear, expected);
+    // Small, and large enough for the rows to be encoded in bands on several threads.
+    for (const auto& [w, h] : {std::pair{width, height}, std::pair{300, 900}}) {
+        std::vector<float> linear(std::size_t(w) * h * 4);
+        for (float& v : linear) v = value(random);
+        std::vector<std::uint8_t> expected(linear.size());
+        EncodeSrgb8Rgba(linear, expected);
 
-    const fs::path path = folder_ / "float.png";
-    ASSERT_TRUE(WritePng(path, ImageRgbaFloatView{width, height, linear}));
-    ImageRgba8 read;
-    ASSERT_TRUE(ReadPng(path, read));
-    EXPECT_EQ(read.pixels, expected);
+        const fs::path path = folder_ / ("float-" + std::to_string(h) + ".png");
+        ASSERT_TRUE(WritePng(path, ImageRgbaFloatView{w, h, linear}));
+        ImageRgba8 read;
+        ASSERT_TRUE(ReadPng(path, read));
+        EXPECT_TRUE(read.pixels == expected) << path;
+    }
 
     // Floats that decode the bytes exactly give the very same JPEG as the bytes.
     const std::vector<std::uint8_t> bytes = Ramp(width, height);
