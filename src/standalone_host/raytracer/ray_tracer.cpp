@@ -43,6 +43,7 @@ struct MeshShading {
     std::vector<Rgb> vertexColors;
     std::vector<Rgb> triangleColors;
     Rgb color;
+    bool plain = true;  // one colour and flat normals: nothing to look up at a hit
 };
 
 // Point and directional lights in one form: `radiance` is linear colour × intensity.
@@ -205,6 +206,25 @@ class PinholeProjector {
 #define KORVO_LANE_LOOPS
 #endif
 
+// ReadyLane for every lane at once, usable where ordinary[i] is set; lanes past a packet's count
+// are left out of the trace by Shade.
+KORVO_LANE_LOOPS void ReadyLanes(Packet& __restrict packet, const int* __restrict ordinary) {
+    RTCRay16& ray = packet.rays.ray;
+    for (int i = 0; i < kLanes; ++i) {
+        ray.tnear[i] = 0.0f;
+        ray.tfar[i] = kInfinity;
+        ray.time[i] = 0.0f;
+        ray.mask[i] = ~0u;
+        ray.id[i] = 0;
+        ray.flags[i] = 0;
+        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
+        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
+        packet.valid[i] = ordinary[i] ? -1 : 0;
+        packet.given[i] = false;
+    }
+}
+
 // Across all lanes at once, as SetLane would form each ray: unit directions where the length is
 // in the range that needs no rescaling, and SetLane itself for any other lane.
 KORVO_LANE_LOOPS void PinholeLanes(const float* __restrict rasterX, const float* __restrict rasterY,
@@ -232,6 +252,7 @@ void PinholeProjector::Lanes(Packet& packet) const {
     PinholeLanes(packet.rasterX, packet.rasterY, xScale_, yScale_, right_, up_, forward_, ray,
                  ordinary);
     const bool originUsable = IsFinite(origin_) && MaxAbs(origin_) <= kLargestCoordinate;
+    ReadyLanes(packet, ordinary);
     for (int i = 0; i < packet.count; ++i) {
         if (!ordinary[i] || !originUsable) {
             const Ray r = At(packet.rasterX[i], packet.rasterY[i]);
@@ -241,7 +262,6 @@ void PinholeProjector::Lanes(Packet& packet) const {
         ray.org_x[i] = origin_.x;
         ray.org_y[i] = origin_.y;
         ray.org_z[i] = origin_.z;
-        ReadyLane(packet, i, true);
     }
 }
 
@@ -280,19 +300,17 @@ void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFuncti
     int ordinary[kLanes];
     RTCRay16& ray = packet.rays.ray;
     BatchLanes(batch, ray, ordinary);
+    ReadyLanes(packet, ordinary);
     for (int i = 0; i < packet.count; ++i) {
+        if (ordinary[i]) continue;
         if (batch.given[i]) {
             SetLane(packet, i, {}, {});
             packet.colors[i] = batch.colors[i];
             packet.given[i] = true;
             continue;
         }
-        if (!ordinary[i]) {
-            SetLane(packet, i, {batch.originX[i], batch.originY[i], batch.originZ[i]},
-                    {batch.directionX[i], batch.directionY[i], batch.directionZ[i]});
-            continue;
-        }
-        ReadyLane(packet, i, true);
+        SetLane(packet, i, {batch.originX[i], batch.originY[i], batch.originZ[i]},
+                {batch.directionX[i], batch.directionY[i], batch.directionZ[i]});
     }
 }
 
@@ -343,6 +361,8 @@ MeshShading MakeShading(const TriangleMesh& mesh) {
     }
     shading.normals = mesh.normals;
     if (!shading.normals.empty() || !shading.vertexColors.empty()) shading.indices = mesh.indices;
+    shading.plain =
+        shading.normals.empty() && shading.vertexColors.empty() && shading.triangleColors.empty();
     return shading;
 }
 
@@ -471,7 +491,8 @@ KORVO_LANE_LOOPS void FindPoints(const RTCRayHit16& __restrict rays, LaneSurface
 }
 
 // Fills in the shadow rays of a point light for every lane, marks the lanes that need one and
-// sets the light each would bring; adds the light at once where it casts no shadows.
+// sets the light each would bring; adds the light at once where it casts no shadows. Answers
+// whether any lane needs a shadow ray.
 // What both kinds of light do for lane i once its direction (tx, ty, tz) towards the light is
 // known: the light's share at `weight` is added at once when the light casts no shadow and kept
 // for the shadow test otherwise, and the lane's shadow ray starts clear of the surface.
@@ -502,8 +523,14 @@ KORVO_LANE_LOOPS void FindPoints(const RTCRayHit16& __restrict rays, LaneSurface
     shadowValid[i] = -(reaches & cast);
 }
 
-KORVO_LANE_LOOPS void PointLightRays(const Light& light, LaneSurfaces& __restrict s,
-                                     RTCRay16& __restrict shadows, int* __restrict shadowValid) {
+[[gnu::always_inline]] inline int AnyShadowRay(const int* __restrict shadowValid) {
+    int any = 0;
+    for (int i = 0; i < kLanes; ++i) any |= shadowValid[i];
+    return any;
+}
+
+KORVO_LANE_LOOPS int PointLightRays(const Light& light, LaneSurfaces& __restrict s,
+                                    RTCRay16& __restrict shadows, int* __restrict shadowValid) {
     const float lx = light.position.x, ly = light.position.y, lz = light.position.z;
     const float falloffScale = light.inverseFalloffSquared;
     for (int i = 0; i < kLanes; ++i) {
@@ -524,11 +551,12 @@ KORVO_LANE_LOOPS void PointLightRays(const Light& light, LaneSurfaces& __restric
         StoreLightLane(light, i, reaches, cosine * falloff, tx, ty, tz, tfar, s, shadows,
                        shadowValid);
     }
+    return AnyShadowRay(shadowValid);
 }
 
-KORVO_LANE_LOOPS void DirectionalLightRays(const Light& light, LaneSurfaces& __restrict s,
-                                           RTCRay16& __restrict shadows,
-                                           int* __restrict shadowValid) {
+KORVO_LANE_LOOPS int DirectionalLightRays(const Light& light, LaneSurfaces& __restrict s,
+                                          RTCRay16& __restrict shadows,
+                                          int* __restrict shadowValid) {
     const float tx = light.toLight.x, ty = light.toLight.y, tz = light.toLight.z;
     const float infinity = std::numeric_limits<float>::infinity();
     for (int i = 0; i < kLanes; ++i) {
@@ -537,6 +565,7 @@ KORVO_LANE_LOOPS void DirectionalLightRays(const Light& light, LaneSurfaces& __r
             (s.hit[i] != 0) & (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
         StoreLightLane(light, i, reaches, cosine, tx, ty, tz, infinity, s, shadows, shadowValid);
     }
+    return AnyShadowRay(shadowValid);
 }
 
 // Embree marks a blocked shadow ray by setting tfar to −infinity.
@@ -578,6 +607,12 @@ void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
         s.lb[i] = ambient.b;
         if (!s.hit[i]) continue;
         const MeshShading& mesh = meshes[hit.geomID[i]];
+        if (mesh.plain) {
+            s.ar[i] = mesh.color.r;
+            s.ag[i] = mesh.color.g;
+            s.ab[i] = mesh.color.b;
+            continue;
+        }
         const unsigned primID = hit.primID[i];
         const float u = hit.u[i], v = hit.v[i], w = 1.0f - u - v;
         const std::uint32_t* corner = mesh.indices.empty() ? nullptr : &mesh.indices[3 * primID];
@@ -607,14 +642,9 @@ void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
 
     // Lambert from each light, the shadow rays of all lanes in one packet
     for (const Light& light : lights) {
-        if (light.directional) {
-            DirectionalLightRays(light, s, packet.shadows, packet.shadowValid);
-        } else {
-            PointLightRays(light, s, packet.shadows, packet.shadowValid);
-        }
-        if (!light.castShadows) continue;
-        bool any = false;
-        for (int i = 0; i < kLanes; ++i) any |= packet.shadowValid[i] != 0;
+        const int any = light.directional
+                            ? DirectionalLightRays(light, s, packet.shadows, packet.shadowValid)
+                            : PointLightRays(light, s, packet.shadows, packet.shadowValid);
         if (!any) continue;
         occlude(packet);
         AddUnblocked(s, packet.shadows, packet.shadowValid);
