@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -825,7 +826,6 @@ struct TileScratch {
     int targets[kLanes];        // the slot each lane's colour is added to
     std::vector<Rgba> sums;
     std::vector<int> refined;  // adaptive: the pixels of the tile that take the full grid
-    std::vector<Rgba> row;     // a row of finished pixels
 };
 
 // Calls visit(x, y) for every pixel of [x0, x1) × [y0, y1), block by block.
@@ -960,22 +960,30 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         const int y1 = std::min(y0 + layout.tileSize, height);
         const int tileWidth = x1 - x0;
         if (pass == 0) {
-            t.sums.assign(std::size_t(tileWidth) * (y1 - y0), Rgba{});
+            // Sums start at +0, all bits clear
+            t.sums.resize(std::size_t(tileWidth) * (y1 - y0));
+            std::memset(static_cast<void*>(t.sums.data()), 0, t.sums.size() * sizeof(Rgba));
         } else {
             t.sums.clear();
         }
         auto slot = [&](int x, int y) { return (y - y0) * tileWidth + (x - x0); };
-        t.row.resize(tileWidth);
-        auto storeRow = [&](int y) {
-            StoreRow(t.row.data(), tileWidth, &pixels[(std::size_t(y) * width + x0) * 4]);
-        };
 
         if (!layout.adaptive) {
-            ForBlocks(x0, x1, y0, y1, [&](int x, int y) { addGrid(t, x, y, slot(x, y), t.sums); });
+            if (n == 1) {
+                ForBlocks(x0, x1, y0, y1, [&](int x, int y) {
+                    add(t, float(x) + 0.5f, float(height - y) - 0.5f, slot(x, y), t.sums);
+                });
+            } else {
+                ForBlocks(x0, x1, y0, y1,
+                          [&](int x, int y) { addGrid(t, x, y, slot(x, y), t.sums); });
+            }
             flush(t, t.sums);
             for (int y = y0; y < y1; ++y) {
-                for (int x = x0; x < x1; ++x) t.row[x - x0] = average(t.sums[slot(x, y)]);
-                storeRow(y);
+                Rgba* row = &t.sums[slot(x0, y)];
+                if (layout.samplesPerPixel > 1) {
+                    for (int x = 0; x < tileWidth; ++x) row[x] = average(row[x]);
+                }
+                StoreRow(row, tileWidth, &pixels[(std::size_t(y) * width + x0) * 4]);
             }
             return;
         }
