@@ -267,8 +267,8 @@ void PinholeProjector::Lanes(Packet& packet) const {
 }
 
 // The rays a batch function answered, across all lanes at once as SetLane would form each one,
-// and SetLane itself for the lanes out of the ordinary range; lanes it gave a colour for are
-// left out of the trace.
+// and SetLane itself for the lanes out of the ordinary range. Lanes it gave a colour for are
+// left to the caller (a flag of a byte apiece would keep this loop out of vector registers).
 KORVO_LANE_LOOPS void BatchLanes(const CameraSampleBatch& __restrict batch,
                                  RTCRay16& __restrict ray, int* __restrict ordinary) {
     for (int i = 0; i < kLanes; ++i) {
@@ -280,7 +280,7 @@ KORVO_LANE_LOOPS void BatchLanes(const CameraSampleBatch& __restrict batch,
         const int usual = (lengthSquared > 1e-30f) & (lengthSquared < 1e30f) &
                           (std::abs(ox) <= kLargestCoordinate) &
                           (std::abs(oy) <= kLargestCoordinate) &
-                          (std::abs(oz) <= kLargestCoordinate) & !batch.given[i];
+                          (std::abs(oz) <= kLargestCoordinate);
         ray.org_x[i] = usual ? ox : 0.0f;
         ray.org_y[i] = usual ? oy : 0.0f;
         ray.org_z[i] = usual ? oz : 0.0f;
@@ -301,6 +301,8 @@ void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFuncti
     int ordinary[kLanes];
     RTCRay16& ray = packet.rays.ray;
     BatchLanes(batch, ray, ordinary);
+    // Lanes given a colour are left out of the trace
+    for (int i = 0; i < kLanes; ++i) ordinary[i] &= !batch.given[i];
     ReadyLanes(packet, ordinary);
     for (int i = 0; i < packet.count; ++i) {
         if (ordinary[i]) continue;
@@ -840,20 +842,20 @@ void ForBlocks(int x0, int x1, int y0, int y1, const Visit& visit) {
     }
 }
 
-// For the four pixels from region pixel (x, y) to the right: bit k set when pixel x + k lies
-// within the tolerance of all eight neighbours in every channel.
-int FlatGroup(CentreCodes& codes, int x, int y) {
+// For the four pixels from `own` to the right, in rows `rowBytes` apart: bit k set when pixel k
+// lies within the tolerance of all eight neighbours in every channel.
+int FlatGroup(const std::uint8_t* own, std::ptrdiff_t rowBytes) {
     const __m128i tolerance = _mm_set1_epi8(char(kFlatTolerance));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes.At(x, y)));
+    const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(own));
     __m128i over = zero;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            if (dx == 0 && dy == 0) continue;
+    for (const std::ptrdiff_t row : {-rowBytes, std::ptrdiff_t(0), rowBytes}) {
+        for (const std::ptrdiff_t column : {-4, 0, 4}) {
+            if (row == 0 && column == 0) continue;
             const __m128i other =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes.At(x + dx, y + dy)));
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(own + row + column));
             const __m128i difference =
-                _mm_or_si128(_mm_subs_epu8(own, other), _mm_subs_epu8(other, own));
+                _mm_or_si128(_mm_subs_epu8(centre, other), _mm_subs_epu8(other, centre));
             over = _mm_or_si128(over, _mm_subs_epu8(difference, tolerance));
         }
     }
@@ -1012,9 +1014,11 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         // Second pass: the full grid where a centre stands out from its neighbourhood. The
         // codes are only read here, so every tile sees the centres its neighbours traced.
         t.refined.clear();
+        const std::ptrdiff_t rowBytes = std::ptrdiff_t(codes->stride) * 4;
         for (int y = y0; y < y1; ++y) {
+            const std::uint8_t* codeRow = codes->At(0, y);
             for (int x = x0; x < x1; x += 4) {
-                const int flat = FlatGroup(*codes, x, y);
+                const int flat = FlatGroup(codeRow + std::ptrdiff_t(x) * 4, rowBytes);
                 for (int k = 0; k < std::min(4, x1 - x); ++k) {
                     if (flat & (1 << k)) continue;
                     const int target = int(t.refined.size());
