@@ -301,8 +301,13 @@ void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFuncti
     int ordinary[kLanes];
     RTCRay16& ray = packet.rays.ray;
     BatchLanes(batch, ray, ordinary);
-    // Lanes given a colour are left out of the trace
-    for (int i = 0; i < kLanes; ++i) ordinary[i] &= !batch.given[i];
+    // Lanes given a colour are left out of the trace; most batches give none.
+    std::uint64_t givenWords[kLanes / 8];
+    static_assert(sizeof(givenWords) == sizeof(batch.given), "the flags fill the words");
+    std::memcpy(givenWords, batch.given, sizeof(givenWords));
+    if (givenWords[0] | givenWords[1]) {
+        for (int i = 0; i < kLanes; ++i) ordinary[i] &= !batch.given[i];
+    }
     ReadyLanes(packet, ordinary);
     for (int i = 0; i < packet.count; ++i) {
         if (ordinary[i]) continue;
