@@ -348,6 +348,10 @@ int PngBandCount(int width, int height, int channels) {
 bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int bandCount,
                       std::string& problem) {
     const int height = rows.Height();
+    if (rows.Width() <= 0 || height <= 0) {
+        problem = "cannot write PNG: the image is empty";
+        return false;
+    }
     bandCount = std::clamp(bandCount, 1, height);
 
     // Split the rows as evenly as they go.
