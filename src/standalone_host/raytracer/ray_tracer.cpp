@@ -78,7 +78,7 @@ struct Packet {
     alignas(64) int shadowValid[kLanes];
     LaneSurfaces surfaces;
     Rgba colors[kLanes];                     // the result of every lane once shaded
-    bool given[kLanes];                      // colors[lane] came from the ray function
+    int given[kLanes];                       // 1: colors[lane] came from the ray function
     float rasterX[kLanes], rasterY[kLanes];  // pinhole and batch cameras: each lane's sample
     int count = 0;
 };
@@ -147,7 +147,7 @@ inline void ReadyLane(Packet& packet, int lane, bool usable) {
     packet.rays.hit.primID[lane] = RTC_INVALID_GEOMETRY_ID;
     packet.rays.hit.instID[0][lane] = RTC_INVALID_GEOMETRY_ID;
     packet.valid[lane] = usable ? -1 : 0;
-    packet.given[lane] = false;
+    packet.given[lane] = 0;
 }
 
 // Lanes without a usable ray are left out of the packet's valid mask.
@@ -222,7 +222,7 @@ KORVO_LANE_LOOPS void ReadyLanes(Packet& __restrict packet, const int* __restric
         packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
         packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
         packet.valid[i] = ordinary[i] ? -1 : 0;
-        packet.given[i] = false;
+        packet.given[i] = 0;
     }
 }
 
@@ -314,7 +314,7 @@ void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFuncti
         if (batch.given[i]) {
             SetLane(packet, i, {}, {});
             packet.colors[i] = batch.colors[i];
-            packet.given[i] = true;
+            packet.given[i] = 1;
             continue;
         }
         SetLane(packet, i, {batch.originX[i], batch.originY[i], batch.originZ[i]},
@@ -593,13 +593,13 @@ template <typename Occlude>
 void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
     LaneSurfaces& s = packet.surfaces;
     const RTCHit16& hit = packet.rays.hit;
+    // Lanes past the count are never valid
     int hits = 0;
     for (int i = 0; i < kLanes; ++i) {
-        s.hit[i] = i < packet.count && !packet.given[i] && packet.valid[i] &&
-                           hit.geomID[i] != RTC_INVALID_GEOMETRY_ID
-                       ? -1
-                       : 0;
-        hits += s.hit[i] != 0;
+        const int lane = (packet.valid[i] != 0) & (packet.given[i] == 0) &
+                         (hit.geomID[i] != RTC_INVALID_GEOMETRY_ID);
+        s.hit[i] = -lane;
+        hits |= lane;
     }
     // Misses and unusable rays show the background
     for (int i = 0; i < packet.count; ++i) {
@@ -733,7 +733,8 @@ TraceResult RayTracer::Trace(const Vec3& origin, const Vec3& direction) const {
     }
     packet.count = 1;
     packet.valid[0] = -1;
-    packet.given[0] = false;
+    std::fill_n(packet.valid + 1, kLanes - 1, 0);
+    packet.given[0] = 0;
     ResetShadows(packet.shadows);
     impl.ShadeHits(packet, [&](Packet& p) {
         RTCRay ray;
@@ -933,7 +934,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
             } else {
                 SetLane(packet, lane, {}, {});
                 packet.colors[lane] = std::get<Rgba>(sample);
-                packet.given[lane] = true;
+                packet.given[lane] = 1;
             }
         }
         if (++packet.count == kLanes) flush(t, sums);
