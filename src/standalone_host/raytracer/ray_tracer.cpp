@@ -852,20 +852,20 @@ void ForBlocks(int x0, int x1, int y0, int y1, const Visit& visit) {
 // lies within the tolerance of all eight neighbours in every channel.
 int FlatGroup(const std::uint8_t* own, std::ptrdiff_t rowBytes) {
     const __m128i tolerance = _mm_set1_epi8(char(kFlatTolerance));
-    const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(own));
-    __m128i over = zero;
-    for (const std::ptrdiff_t row : {-rowBytes, std::ptrdiff_t(0), rowBytes}) {
-        for (const std::ptrdiff_t column : {-4, 0, 4}) {
-            if (row == 0 && column == 0) continue;
-            const __m128i other =
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(own + row + column));
-            const __m128i difference =
-                _mm_or_si128(_mm_subs_epu8(centre, other), _mm_subs_epu8(other, centre));
-            over = _mm_or_si128(over, _mm_subs_epu8(difference, tolerance));
-        }
-    }
-    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(over, zero)));
+    auto over = [&](std::ptrdiff_t offset) {
+        const __m128i other = _mm_loadu_si128(reinterpret_cast<const __m128i*>(own + offset));
+        const __m128i difference =
+            _mm_or_si128(_mm_subs_epu8(centre, other), _mm_subs_epu8(other, centre));
+        return _mm_subs_epu8(difference, tolerance);
+    };
+    const __m128i above =
+        _mm_or_si128(_mm_or_si128(over(-rowBytes - 4), over(-rowBytes)), over(-rowBytes + 4));
+    const __m128i beside = _mm_or_si128(over(-4), over(4));
+    const __m128i below =
+        _mm_or_si128(_mm_or_si128(over(rowBytes - 4), over(rowBytes)), over(rowBytes + 4));
+    const __m128i all = _mm_or_si128(_mm_or_si128(above, beside), below);
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(all, _mm_setzero_si128())));
 }
 
 void StoreRow(const Rgba* row, int count, float* out) {
