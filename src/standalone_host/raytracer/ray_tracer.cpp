@@ -1025,6 +1025,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
             const std::uint8_t* codeRow = codes->At(0, y);
             for (int x = x0; x < x1; x += 4) {
                 const int flat = FlatGroup(codeRow + std::ptrdiff_t(x) * 4, rowBytes);
+                if (flat == 0xF) continue;  // as most groups are
                 for (int k = 0; k < std::min(4, x1 - x); ++k) {
                     if (flat & (1 << k)) continue;
                     const int target = int(t.refined.size());
