@@ -9,7 +9,7 @@ build_dir=${1:-build}
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    zlib1g-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
+    zlib1g-dev libisal-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
     libembree-dev libassimp-dev nlohmann-json3-dev libcli11-dev
     libopencv-core-dev libopencv-imgcodecs-dev
     libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,15 +1,11 @@
 #pragma once
 
-// Checksums of the zlib and PNG formats, vectorised where the processor allows.
+// The PNG format's checksum, vectorised where the processor allows.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace Korvo {
-
-// Adler-32 of RFC 1950 continued over `size` bytes: the same value as zlib's adler32, whose
-// running value for no bytes is 1.
-uint32_t Adler32(uint32_t adler, const uint8_t* data, size_t size);
 
 // CRC-32 of ISO 3309 continued over `size` bytes: the same value as zlib's crc32, whose running
 // value for no bytes is 0.
