@@ -158,7 +158,8 @@ TEST_F(LensShader, ShiftFadesFromThirtyDegreesToThePoles) {
 }
 
 // Across the edge of the band with the whole shift, the shift follows the fade to the bit of
-// float precision: rays just inside the band keep it all, rays just outside begin to lose it.
+// float precision: rays just inside the band keep it all, rays just outside begin to lose it,
+// and so on to the pole.
 TEST_F(LensShader, ShiftIsWholeToTheBandsEdgeAndFadesBeyond) {
     auto expected = [](double elevation) {
         if (elevation <= 30.0) return 3.25;
@@ -166,8 +167,12 @@ TEST_F(LensShader, ShiftIsWholeToTheBandsEdgeAndFadesBeyond) {
         const double s = t * t * (3.0 - 2.0 * t);
         return 3.25 * (1.0 - s * s * (3.0 - 2.0 * s));
     };
-    for (const double elevation :
-         {29.9, 29.99, 29.995, 30.0, 30.005, 30.01, 30.1, 31.0, 35.0, 40.0, 50.0}) {
+    std::vector<double> elevations{29.9, 29.99, 29.995, 30.0, 30.005, 30.01, 30.1};
+    // and on through the whole fade to the pole, which the shader's own arc sine covers
+    for (double elevation = 31.0; elevation < 90.0; elevation += 0.75)
+        elevations.push_back(elevation);
+    elevations.push_back(89.99);
+    for (const double elevation : elevations) {
         for (const double sign : {1.0, -1.0}) {
             const Camera camera =
                 LookingCamera({-7, 3, 11}, 25 * kDegree, sign * elevation * kDegree);
