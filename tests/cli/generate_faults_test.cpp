@@ -1,13 +1,18 @@
 // korvo generate when things go wrong during a run: a name already taken in the output folder, a
 // full disk, an output folder that goes away, a process killed part-way, faces spoilt before the
-// stitch. Whatever happens, the output folder holds whole panoramas only and the working folder
-// goes at the end.
+// stitch, two runs at once. Whatever happens, the output folder holds whole panoramas only and
+// the working folder goes at the end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/korvo_process.h"
@@ -220,6 +225,39 @@ TEST_F(GenerateFaultsSlow, AFaceCutShortOrOverwrittenBeforeTheStitchFailsTheRun)
             file << std::string(4096, '\xA5');
         },
         "(11)", "A side of camera Cam_Far could not be read");
+}
+
+// Runs with the same host folder share one working folder: run together they would clear and
+// delete each other's faces. The second waits for the first and both succeed.
+TEST_F(GenerateFaults, TwoRunsWithOneHostFolderTakeTurnsAndBothSucceed) {
+    const fs::path first = temp_.path() / "first", second = temp_.path() / "second";
+    KorvoProcess a(Run({"Cam_Far", "Cam_Near"}, first), Output("first.txt"));
+    KorvoProcess b(Run({"Cam_Far", "Cam_Near"}, second), Output("second.txt"));
+    EXPECT_EQ(a.Wait(), 0) << a.Output();
+    EXPECT_EQ(b.Wait(), 0) << b.Output();
+    for (const fs::path& out : {first, second}) {
+        EXPECT_EQ(NotLog(out), (std::vector<std::string>{"ball_Cam_Far.jpg", "ball_Cam_Near.jpg"}));
+        for (const std::string& name : NotLog(out)) ExpectPanorama(out / name);
+    }
+    EXPECT_TRUE(WorkFolderGone());
+}
+
+TEST_F(GenerateFaults, ARunWaitsWhileAnotherHoldsTheHostFolderAndSaysSo) {
+    fs::create_directories(host_);
+    const int held = ::open((host_ / "korvo.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const fs::path out = temp_.path() / "out";
+    KorvoProcess run(Run({"Cam_Far"}, out), Output("run.txt"));
+    ASSERT_TRUE(run.WaitUntil([&] { return Contains(run.Output(), "waiting for it to finish"); }))
+        << run.Output();
+    EXPECT_TRUE(Contains(run.Output(), "another korvo run is working in " + host_.string()))
+        << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(Contains(Log(out), "Rendering")) << Log(out);
+    ::close(held);
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+    ExpectPanorama(out / "ball_Cam_Far.jpg");
 }
 
 }  // namespace

@@ -81,6 +81,14 @@ int Info(const GlobalOptions& global, const std::string& sceneFile) {
 
 }  // namespace
 
+WorkingFolderTurn::WorkingFolderTurn()
+    : lock_([](const fs::path& folder) {
+          std::fprintf(stderr,
+                       "korvo: another korvo run is working in %s; waiting for it to finish\n",
+                       folder.c_str());
+          std::fflush(stderr);
+      }) {}
+
 CLI::Option* AddFileArgument(CLI::App& command, const std::string& name, std::string& path,
                              const std::string& description) {
     return command.add_option(name, path, description)->required()->option_text(name);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "standalone_host/platform/host_environment.h"
+
 namespace CLI {
 class App;
 class Option;
@@ -20,5 +22,15 @@ int Run(int argc, char** argv);
 // PANORAMA).
 CLI::Option* AddFileArgument(CLI::App& command, const std::string& name, std::string& path,
                              const std::string& description);
+
+// Taken by the subcommands that run the plug-in's work, once their host has its temporary
+// folder: a second korvo run with the same folder says so and waits for the first to finish.
+class WorkingFolderTurn {
+  public:
+    WorkingFolderTurn();
+
+  private:
+    KorvoHost::TempDirectoryLock lock_;
+};
 
 }  // namespace KorvoCli

@@ -32,6 +32,7 @@ void PressGenerate(KorvoHost::HostApp& app, DialogAnswers& answers, std::string*
 int RunGenerate(const KorvoHost::HostOptions& hostOptions, const GenerateOptions& options,
                 std::vector<std::filesystem::path>& panoramas) {
     KorvoHost::HostApp app(hostOptions);
+    const WorkingFolderTurn turn;
     std::string error;
     if (!app.LoadPlugin(&error)) return Fail(error);
     if (!app.OpenScene(options.scene, &error)) return Fail(error);

@@ -52,6 +52,7 @@ int RunScript(const ScriptOptions& options, const KorvoHost::HostOptions& hostOp
     if (!fromFile) text = FromUtf8(options.text);
 
     KorvoHost::HostApp app(hostOptions);
+    const WorkingFolderTurn turn;
     if (!app.LoadPlugin(&error)) return Fail(error);
     if (!app.OpenScene(options.scene, &error)) return Fail(error);
 

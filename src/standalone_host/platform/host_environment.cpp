@@ -1,11 +1,14 @@
 #include "standalone_host/platform/host_environment.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -108,6 +111,35 @@ void SetTempDirectory(std::filesystem::path path) {
     env.chosenTempDirectory.reset();
     env.defaultTempDirectory.clear();
     if (!path.empty()) env.chosenTempDirectory = std::move(path);
+}
+
+TempDirectoryLock::TempDirectoryLock(
+    const std::function<void(const std::filesystem::path&)>& waiting) {
+    const std::filesystem::path folder = TempDirectory();
+    if (folder.empty()) return;
+    const std::filesystem::path file = folder / "korvo.lock";
+    file_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (file_ < 0) {
+        std::fprintf(stderr, "korvo: cannot open %s (%s); going on without it\n", file.c_str(),
+                     std::strerror(errno));
+        return;
+    }
+    if (::flock(file_, LOCK_EX | LOCK_NB) == 0) return;
+    if (errno == EWOULDBLOCK && waiting) waiting(folder);
+    int result;
+    do {
+        result = ::flock(file_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        std::fprintf(stderr, "korvo: cannot lock %s (%s); going on without it\n", file.c_str(),
+                     std::strerror(errno));
+        ::close(file_);
+        file_ = -1;
+    }
+}
+
+TempDirectoryLock::~TempDirectoryLock() {
+    if (file_ >= 0) ::close(file_);
 }
 
 std::filesystem::path AnalyticsLogPath() {

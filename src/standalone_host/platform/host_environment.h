@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 namespace KorvoHost {
 
@@ -17,6 +18,24 @@ void SetRegistryFilePath(std::filesystem::path path);
 std::filesystem::path TempDirectory();
 // An empty path goes back to the default.
 void SetTempDirectory(std::filesystem::path path);
+
+// Held by a process for as long as it runs the plug-in's work in directory 29 (the working
+// folder, which every run of the plug-in clears, fills and deletes under the same name). A second
+// process asking for it waits until the first lets go; `waiting` is called once, before that
+// wait. The lock goes with the object or with the process, however it ends. Without a directory
+// or a lock file the object holds nothing and the run goes ahead unguarded.
+class TempDirectoryLock {
+  public:
+    explicit TempDirectoryLock(const std::function<void(const std::filesystem::path&)>& waiting);
+    ~TempDirectoryLock();
+    TempDirectoryLock(const TempDirectoryLock&) = delete;
+    TempDirectoryLock& operator=(const TempDirectoryLock&) = delete;
+
+    bool Held() const { return file_ >= 0; }
+
+  private:
+    int file_ = -1;
+};
 
 // The file the analytics module appends its hits to: $KORVO_ANALYTICS_LOG when set, otherwise
 // <directory 29>/analytics.jsonl.
