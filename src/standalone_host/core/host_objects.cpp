@@ -20,9 +20,11 @@ struct Store {
     std::vector<ReferenceTarget*> pluginObjects;
     std::vector<std::unique_ptr<IParamBlock2>> blocks;
 };
+// Never destroyed: a host torn down while the program exits (a HostApp in a static, as the
+// benchmarks keep theirs) still finds the store it releases its objects from.
 Store& Objects() {
-    static Store store;
-    return store;
+    static Store* const store = new Store;
+    return *store;
 }
 
 std::mutex gAssertionMutex;
