@@ -895,7 +895,9 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     if (rayBatch && !*rayBatch) return false;
 
     const RenderLayout layout(width, height, options);
-    if (layout.TileCount() > INT_MAX / 2) return false;
+    // Adaptive renders take two passes over the tiles: every centre first, then the grids.
+    const int passes = layout.adaptive ? 2 : 1;
+    if (layout.TileCount() * passes > INT_MAX) return false;
     const int tileCount = int(layout.TileCount());
     std::optional<PinholeProjector> projector;
     if (pinhole) projector.emplace(*pinhole, width, height);
@@ -955,8 +957,6 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         return Rgba{sum.r * weight, sum.g * weight, sum.b * weight, sum.a * weight};
     };
 
-    // Adaptive renders take two passes over the tiles: every centre first, then the grids.
-    const int passes = layout.adaptive ? 2 : 1;
     std::optional<CentreCodes> codes;
     if (layout.adaptive && tileCount > 0) codes.emplace(width, height);
 
