@@ -55,5 +55,44 @@ TEST(Srgb, RgbaEncodingKeepsAlphaLinear) {
     EXPECT_EQ(bytes, (std::vector<std::uint8_t>{128, 255, 0, 128, 255, 0, 0, 255}));
 }
 
+// Long rows go through the encoder several pixels at a time; every value must come out as it
+// does alone, whatever it is and wherever in the row it falls.
+TEST(Srgb, RgbaRowsEncodeEveryValueAsItDoesAlone) {
+    std::vector<float> linear;
+    for (int i = 0; i <= 40000; ++i) linear.push_back(float(i) / 40000.0f);
+    for (int code = 0; code <= 255; ++code) {
+        // Both sides of every threshold
+        const float threshold = SrgbToLinear((float(code) + 0.5f) / 255.0f);
+        for (const float v :
+             {threshold, std::nextafter(threshold, 0.0f), std::nextafter(threshold, 2.0f),
+              float(code) / 255.0f + 0.5f / 255.0f})
+            linear.push_back(v);
+    }
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const float v : {0.0f, -0.0f, -1.0f, 1.0f, std::nextafter(1.0f, 0.0f), 1.5f, inf, -inf,
+                          std::numeric_limits<float>::quiet_NaN(), 1e-40f, 3e38f, -3e38f})
+        linear.push_back(v);
+    linear.resize(linear.size() + 4 - linear.size() % 4 + 12, 0.75f);  // whole pixels, and a tail
+
+    auto alpha = [](float a) {
+        if (!(a > 0.0f)) return 0;
+        if (a >= 1.0f) return 255;
+        return int(a * 255.0f + 0.5f);
+    };
+    // Every value once in each channel
+    for (int shift = 0; shift < 4; ++shift) {
+        std::vector<float> row(linear.size());
+        for (std::size_t i = 0; i < row.size(); ++i) row[i] = linear[(i + shift) % linear.size()];
+        for (const std::size_t length : {row.size(), row.size() - 4, std::size_t(4)}) {
+            std::vector<std::uint8_t> bytes(length);
+            EncodeSrgb8Rgba({row.data(), length}, bytes);
+            for (std::size_t i = 0; i < length; ++i) {
+                const int expected = i % 4 == 3 ? alpha(row[i]) : int(EncodeSrgb8(row[i]));
+                ASSERT_EQ(int(bytes[i]), expected) << "value " << row[i] << " at " << i;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace KorvoHost
