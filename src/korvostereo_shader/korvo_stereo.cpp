@@ -64,7 +64,7 @@ miVector Cross(const miVector& a, const miVector& b) {
 // 1 up to 30° above or below the horizon, then two smooth steps down to 0 at the poles.
 double ShiftFactor(double elevation) {
     if (elevation <= kFullShiftBand) return 1.0;
-    double t = (elevation - kFullShiftBand) / kFadeBand;
+    double t = (elevation - kFullShiftBand) * (1.0 / kFadeBand);
     t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
     double s = t * t * (3.0 - 2.0 * t);
     s = s < 0.0 ? 0.0 : (s > 1.0 ? 1.0 : s);
