@@ -690,7 +690,6 @@ void RayTracer::Impl::Shade(Packet& packet) const {
     ShadeHits(packet, [&](Packet& p) {
         RTCIntersectContext shadowContext;
         rtcInitIntersectContext(&shadowContext);
-        shadowContext.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
         rtcOccluded16(p.shadowValid, embree->Handle(), &shadowContext, &p.shadows);
     });
 }
