@@ -135,7 +135,7 @@ void SetRay(RTCRayHit& rayHit, const Vec3& origin, const Vec3& direction) {
 
 // Everything of a lane but its origin and direction: the whole ray's range, no hit yet, and in
 // the valid mask when usable.
-inline void ReadyLane(Packet& packet, int lane, bool usable) {
+[[gnu::always_inline]] inline void ReadyLane(Packet& packet, int lane, bool usable) {
     RTCRay16& ray = packet.rays.ray;
     ray.tnear[lane] = 0.0f;
     ray.tfar[lane] = kInfinity;
@@ -210,20 +210,7 @@ class PinholeProjector {
 // ReadyLane for every lane at once, usable where ordinary[i] is set; lanes past a packet's count
 // are left out of the trace by Shade.
 KORVO_LANE_LOOPS void ReadyLanes(Packet& __restrict packet, const int* __restrict ordinary) {
-    RTCRay16& ray = packet.rays.ray;
-    for (int i = 0; i < kLanes; ++i) {
-        ray.tnear[i] = 0.0f;
-        ray.tfar[i] = kInfinity;
-        ray.time[i] = 0.0f;
-        ray.mask[i] = ~0u;
-        ray.id[i] = 0;
-        ray.flags[i] = 0;
-        packet.rays.hit.geomID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.primID[i] = RTC_INVALID_GEOMETRY_ID;
-        packet.rays.hit.instID[0][i] = RTC_INVALID_GEOMETRY_ID;
-        packet.valid[i] = ordinary[i] ? -1 : 0;
-        packet.given[i] = 0;
-    }
+    for (int i = 0; i < kLanes; ++i) ReadyLane(packet, i, ordinary[i] != 0);
 }
 
 // Across all lanes at once, as SetLane would form each ray: unit directions where the length is
