@@ -57,7 +57,6 @@ const Spaces gSpaces;
 const Spaces& TheSpaces() { return gSpaces; }
 
 Vec3 ToVec3(const miVector& v) { return {v.x, v.y, v.z}; }
-miVector ToMi(const Vec3& v) { return {v.x, v.y, v.z}; }
 
 // Transform::Point and Transform::Vector, operation for operation, on the shader's own vectors:
 // read where the shader wrote them, without a copy between (a shader makes several of these
@@ -80,7 +79,7 @@ struct CallContext {
     miColor* sampleResult = nullptr;  // the colour of the sample being shaded
     bool defer = false;
     bool queued = false;
-    Vec3 origin, direction;  // world space, when queued
+    Vec3 origin{}, direction{};  // world space, when queued
 };
 
 const CallContext* ContextOf(const miState* state) {

@@ -96,7 +96,7 @@ class LensRender {
     struct Shaded {
         bool given = true;
         Rgba color;
-        Vec3 origin, direction;
+        Vec3 origin{}, direction{};
     };
     Shaded Shade(float rasterX, float rasterY) const;
 
