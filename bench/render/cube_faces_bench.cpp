@@ -2,8 +2,8 @@
 // 1536 × 1536 faces of one camera as the renderer draws them (mono through the camera, stereo
 // through the lens shader), and one camera through each back end: the whole cube loop (faces, face
 // files, stitch, move), V-Ray and Arnold (the stereo cube in one frame, written, moved or
-// reordered). Beside them, the host writing those faces as PNG files: its banded writer against
-// libpng as the host used it before.
+// reordered). Beside them, the host writing those faces as PNG files, its banded writer against
+// libpng as the host used it before, and the stitcher reading them back.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <zlib.h>
@@ -26,11 +26,13 @@
 #include "standalone_host/core/mental_ray_translator.h"
 #include "standalone_host/image_files/image_file_io.h"
 #include "standalone_host/image_files/image_files.h"
+#include "standalone_host/image_files/png_writer.h"
 #include "standalone_host/platform/utf8.h"
 #include "standalone_host/raytracer/ray_tracer.h"
 #include "standalone_host/scene/scene.h"
 #include "standalone_host/scene/scene_objects.h"
 #include "standalone_host/scene/tracer_input.h"
+#include "stitch/png_reader.h"
 #include "support/module_handle.h"
 
 namespace {
@@ -150,34 +152,84 @@ KorvoHost::ImageFileStatus WriteThroughLibpng(const fs::path& path,
         });
 }
 
-// The six faces written as PNG files into the working folder, as the cube loop writes them:
-// through libpng (0) or the host's banded writer (1).
-void BM_SixFacePngs(benchmark::State& state) {
+// The face writers compared: libpng as the host used it before, and the host's banded writer
+// with zlib's deflater or with ISA-L's (the one the host uses).
+enum FaceWriter { kLibpng, kBandedZlib, kBandedIsal };
+
+KorvoHost::ImageFileStatus WriteFace(const fs::path& path, const KorvoHost::ImageRgba8View& face,
+                                     int writer) {
+    if (writer == kLibpng) return WriteThroughLibpng(path, face);
+    const auto deflate = writer == kBandedZlib ? KorvoHost::ImageFileIo::PngDeflate::Zlib
+                                               : KorvoHost::ImageFileIo::PngDeflate::Isal;
+    return KorvoHost::ImageFileIo::WriteImage(
+        path, KorvoHost::ImageFileIo::RowSource(face), 0x7fffffff,
+        [deflate](std::FILE* file, KorvoHost::ImageFileIo::RowSource& rows, std::string& problem) {
+            const int bands = KorvoHost::ImageFileIo::PngBandCount(rows.Width(), rows.Height(), 4);
+            return KorvoHost::ImageFileIo::EncodePngInBands(file, rows, 4, bands, problem, deflate);
+        });
+}
+
+// Writes the six faces with `writer` into `folder`; answers their bytes, or 0 with the
+// benchmark stopped.
+std::uintmax_t WriteSixFaces(benchmark::State& state, const fs::path& folder, int writer) {
     const auto& faces = RoomFaces();
+    std::uintmax_t bytes = 0;
+    for (int face = 0; face < 6; ++face) {
+        const fs::path path = folder / ("face" + std::to_string(face) + ".png");
+        const KorvoHost::ImageFileStatus status =
+            WriteFace(path, KorvoHost::ImageRgba8View{kFace, kFace, faces[face]}, writer);
+        if (!status) {
+            state.SkipWithError(status.message.c_str());
+            return 0;
+        }
+        bytes += fs::file_size(path);
+    }
+    return bytes;
+}
+
+// The six faces written as PNG files into the working folder, as the cube loop writes them.
+void BM_SixFacePngs(benchmark::State& state) {
+    RoomFaces();
     const fs::path folder = TheRoom().folder / "faces";
     fs::create_directories(folder);
-    const bool banded = state.range(0) != 0;
     std::uintmax_t bytes = 0;
     for (auto _ : state) {
-        bytes = 0;
-        for (int face = 0; face < 6; ++face) {
-            const fs::path path = folder / ("face" + std::to_string(face) + ".png");
-            const KorvoHost::ImageRgba8View view{kFace, kFace, faces[face]};
-            const KorvoHost::ImageFileStatus status =
-                banded ? KorvoHost::WritePng(path, view) : WriteThroughLibpng(path, view);
-            if (!status) {
-                state.SkipWithError(status.message.c_str());
-                return;
-            }
-            bytes += fs::file_size(path);
-        }
+        if ((bytes = WriteSixFaces(state, folder, int(state.range(0)))) == 0) return;
     }
     state.counters["file_bytes"] = double(bytes);
 }
 BENCHMARK(BM_SixFacePngs)
-    ->ArgName("banded")
-    ->Arg(0)
-    ->Arg(1)
+    ->ArgName("writer")
+    ->Arg(kLibpng)
+    ->Arg(kBandedZlib)
+    ->Arg(kBandedIsal)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
+// The same six files read back by the stitcher's reader, as the stitch reads the faces.
+void BM_SixFacePngsReadBack(benchmark::State& state) {
+    RoomFaces();
+    const fs::path folder = TheRoom().folder / ("read-back-" + std::to_string(state.range(0)));
+    fs::create_directories(folder);
+    if (WriteSixFaces(state, folder, int(state.range(0))) == 0) return;
+    for (auto _ : state) {
+        for (int face = 0; face < 6; ++face) {
+            const fs::path path = folder / ("face" + std::to_string(face) + ".png");
+            const Korvo::PngImage image = Korvo::ReadPngFile(path.c_str());
+            if (image.error != Korvo::PngError::None) {
+                state.SkipWithError(("cannot read back " + path.string()).c_str());
+                return;
+            }
+            benchmark::DoNotOptimize(image.scanlines.data());
+        }
+    }
+}
+BENCHMARK(BM_SixFacePngsReadBack)
+    ->ArgName("writer")
+    ->Arg(kLibpng)
+    ->Arg(kBandedZlib)
+    ->Arg(kBandedIsal)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
