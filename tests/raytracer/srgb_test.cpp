@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -89,6 +90,34 @@ TEST(Srgb, RgbaRowsEncodeEveryValueAsItDoesAlone) {
             for (std::size_t i = 0; i < length; ++i) {
                 const int expected = i % 4 == 3 ? alpha(row[i]) : int(EncodeSrgb8(row[i]));
                 ASSERT_EQ(int(bytes[i]), expected) << "value " << row[i] << " at " << i;
+            }
+        }
+    }
+}
+
+// The vector paths against the one-value encoder over every float of (0, 1), the values that go
+// through the tables: each one in a colour channel, and every other one as alpha.
+TEST(SrgbSlow, RgbaRowsEncodeEveryFloatBelowOneAsItDoesAlone) {
+    constexpr std::uint32_t kOne = 0x3F800000;
+    constexpr std::uint32_t kChunk = 1 << 20;
+    std::vector<float> row(kChunk);
+    std::vector<std::uint8_t> bytes(kChunk);
+    for (std::uint32_t shift = 0; shift < 2; ++shift) {
+        for (std::uint32_t first = 0; first < kOne; first += kChunk) {
+            for (std::uint32_t i = 0; i < kChunk; ++i) {
+                const std::uint32_t bits = std::min(first + i + shift, kOne);
+                std::memcpy(&row[i], &bits, 4);
+            }
+            EncodeSrgb8Rgba(row, bytes);
+            for (std::uint32_t i = 0; i < kChunk; ++i) {
+                const float v = row[i];
+                const int expected =
+                    i % 4 == 3 ? int(v >= 1.0f ? 255 : v * 255.0f + 0.5f) : int(EncodeSrgb8(v));
+                if (int(bytes[i]) != expected) {
+                    FAIL() << "value " << v << " (bits " << std::hex << first + i + shift
+                           << std::dec << ") in channel " << i % 4 << ": " << int(bytes[i])
+                           << ", alone " << expected;
+                }
             }
         }
     }

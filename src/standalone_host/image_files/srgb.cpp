@@ -33,6 +33,10 @@ struct EncodeTables {
     std::array<std::uint8_t, kBuckets> bucketCode{};
     // Room for a four-byte load at the last bucket
     std::array<std::uint8_t, 3> bucketPadding{};
+    // The thresholds in the order a binary search over codes meets them: the n = 1, 2, 4, …, 128
+    // thresholds of its n-th step at [n, 2n), searchOrder[n + j] = threshold[(2j + 1) · 128 / n].
+    // Read 16 at a time from [n, n + 16), so the array ends 16 past the last step's start.
+    alignas(64) std::array<float, 256> searchOrder{};
 };
 
 EncodeTables BuildTables() {
@@ -54,6 +58,9 @@ EncodeTables BuildTables() {
         const float start = static_cast<float>(b) / kBuckets;
         while (code < 255 && start >= t.threshold[code + 1]) ++code;
         t.bucketCode[b] = static_cast<std::uint8_t>(code);
+    }
+    for (int n = 1; n <= 128; n *= 2) {
+        for (int j = 0; j < n; ++j) t.searchOrder[n + j] = t.threshold[(2 * j + 1) * 128 / n];
     }
     return t;
 }
@@ -132,6 +139,121 @@ __attribute__((target("avx2"))) std::size_t EncodePixelPairs(const EncodeTables&
     }
     return i;
 }
+
+// GCC 12 takes the undefined pass-through operand inside its AVX-512 intrinsics for an
+// uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// The thresholds of the search's steps below, held in registers.
+struct SearchRegisters {
+    __m512 first, second, third, fourth, fifth;
+    __m512 sixth[2], seventh[4], eighth[8];
+};
+
+// One step of the search for each of `n` vectors: `add` more where v is at or above the lane's
+// threshold.
+template <int n>
+[[gnu::always_inline]] __attribute__((target("avx512f"))) inline void SearchStep(
+    __m512i (&code)[n], const __m512 (&v)[n], const __m512 (&threshold)[n], int add) {
+    for (int k = 0; k < n; ++k) {
+        const __mmask16 above = _mm512_cmp_ps_mask(v[k], threshold[k], _CMP_GE_OQ);
+        code[k] = _mm512_mask_add_epi32(code[k], above, code[k], _mm512_set1_epi32(add));
+    }
+}
+
+// The pixels of `n` vectors, sixteen values each, to their 8-bit codes. A colour's code is the
+// number of thresholds 1..255 at or below it, found by a binary search whose every step picks
+// each lane's threshold out of registers; values at or below 0 and NaN meet none, values at or
+// above 1 all, as Encode clamps them. Alpha as EncodeAlpha. The vectors go through the steps
+// side by side, as one alone would leave the processor waiting on each step's result.
+template <int n>
+[[gnu::always_inline]] __attribute__((target("avx512f"))) inline void EncodeVectors(
+    const SearchRegisters& r, const float* in, std::uint8_t* out) {
+    __m512 v[n], threshold[n];
+    __m512i code[n], j[n];
+    for (int k = 0; k < n; ++k) {
+        v[k] = _mm512_loadu_ps(in + 16 * k);
+        code[k] = _mm512_setzero_si512();
+        threshold[k] = r.first;
+    }
+    SearchStep(code, v, threshold, 128);
+    for (int k = 0; k < n; ++k)
+        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 7), r.second);
+    SearchStep(code, v, threshold, 64);
+    for (int k = 0; k < n; ++k)
+        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 6), r.third);
+    SearchStep(code, v, threshold, 32);
+    for (int k = 0; k < n; ++k)
+        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 5), r.fourth);
+    SearchStep(code, v, threshold, 16);
+    for (int k = 0; k < n; ++k)
+        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 4), r.fifth);
+    SearchStep(code, v, threshold, 8);
+    // Two-register lookups take the low five bits of the index; the bits above pick the pair.
+    for (int k = 0; k < n; ++k) {
+        j[k] = _mm512_srli_epi32(code[k], 3);
+        threshold[k] = _mm512_permutex2var_ps(r.sixth[0], j[k], r.sixth[1]);
+    }
+    SearchStep(code, v, threshold, 4);
+    const __m512i bit5 = _mm512_set1_epi32(32), bit6 = _mm512_set1_epi32(64);
+    for (int k = 0; k < n; ++k) {
+        j[k] = _mm512_srli_epi32(code[k], 2);
+        threshold[k] =
+            _mm512_mask_blend_ps(_mm512_test_epi32_mask(j[k], bit5),
+                                 _mm512_permutex2var_ps(r.seventh[0], j[k], r.seventh[1]),
+                                 _mm512_permutex2var_ps(r.seventh[2], j[k], r.seventh[3]));
+    }
+    SearchStep(code, v, threshold, 2);
+    for (int k = 0; k < n; ++k) {
+        j[k] = _mm512_srli_epi32(code[k], 1);
+        const __mmask16 upper = _mm512_test_epi32_mask(j[k], bit5);
+        const __m512 low =
+            _mm512_mask_blend_ps(upper, _mm512_permutex2var_ps(r.eighth[0], j[k], r.eighth[1]),
+                                 _mm512_permutex2var_ps(r.eighth[2], j[k], r.eighth[3]));
+        const __m512 high =
+            _mm512_mask_blend_ps(upper, _mm512_permutex2var_ps(r.eighth[4], j[k], r.eighth[5]),
+                                 _mm512_permutex2var_ps(r.eighth[6], j[k], r.eighth[7]));
+        threshold[k] = _mm512_mask_blend_ps(_mm512_test_epi32_mask(j[k], bit6), low, high);
+    }
+    SearchStep(code, v, threshold, 1);
+
+    const __m512 zero = _mm512_setzero_ps(), one = _mm512_set1_ps(1.0f);
+    const __m512 alphaScale = _mm512_set1_ps(255.0f), half = _mm512_set1_ps(0.5f);
+    const __mmask16 alphaLanes = 0x8888;
+    for (int k = 0; k < n; ++k) {
+        const __mmask16 positive = _mm512_cmp_ps_mask(v[k], zero, _CMP_GT_OQ);
+        const __mmask16 full = _mm512_cmp_ps_mask(v[k], one, _CMP_GE_OQ);
+        const __m512i alpha =
+            _mm512_cvttps_epi32(_mm512_add_ps(_mm512_mul_ps(v[k], alphaScale), half));
+        __m512i c = _mm512_mask_mov_epi32(code[k], alphaLanes, alpha);
+        c = _mm512_mask_mov_epi32(c, __mmask16(alphaLanes & full), _mm512_set1_epi32(255));
+        c = _mm512_maskz_mov_epi32(__mmask16(~alphaLanes | positive), c);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), _mm512_cvtepi32_epi8(c));
+    }
+}
+
+// Four pixels at a time and more, as EncodePixelPairs takes two, but without table gathers,
+// which are slow on some processors.
+__attribute__((target("avx512f"))) std::size_t EncodePixelQuads(const EncodeTables& t,
+                                                                const float* in, std::uint8_t* out,
+                                                                std::size_t count) {
+    const float* order = t.searchOrder.data();
+    SearchRegisters r;
+    r.first = _mm512_set1_ps(order[1]);
+    r.second = _mm512_loadu_ps(order + 2);
+    r.third = _mm512_loadu_ps(order + 4);
+    r.fourth = _mm512_loadu_ps(order + 8);
+    r.fifth = _mm512_loadu_ps(order + 16);
+    for (int k = 0; k < 2; ++k) r.sixth[k] = _mm512_load_ps(order + 32 + 16 * k);
+    for (int k = 0; k < 4; ++k) r.seventh[k] = _mm512_load_ps(order + 64 + 16 * k);
+    for (int k = 0; k < 8; ++k) r.eighth[k] = _mm512_load_ps(order + 128 + 16 * k);
+    std::size_t i = 0;
+    for (; i + 32 <= count; i += 32) EncodeVectors<2>(r, in + i, out + i);
+    for (; i + 16 <= count; i += 16) EncodeVectors<1>(r, in + i, out + i);
+    return i;
+}
+#pragma GCC diagnostic pop
 #endif
 
 void EncodeSrgb8Rgba(std::span<const float> linearRgba, std::span<std::uint8_t> rgba8) {
@@ -141,8 +263,10 @@ void EncodeSrgb8Rgba(std::span<const float> linearRgba, std::span<std::uint8_t> 
     std::uint8_t* out = rgba8.data();
     std::size_t i = 0;
 #ifdef KORVO_SRGB_AVX2
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) i = EncodePixelPairs(t, in, out, count);
+    if (avx512) i = EncodePixelQuads(t, in, out, count);
+    if (avx2) i += EncodePixelPairs(t, in + i, out + i, count - i);
 #endif
     for (; i + 4 <= count; i += 4) {
         out[i] = Encode(t, in[i]);
