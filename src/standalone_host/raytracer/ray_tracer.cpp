@@ -565,6 +565,38 @@ KORVO_LANE_LOOPS int DirectionalLightRays(const Light& light, LaneSurfaces& __re
     return AnyShadowRay(shadowValid);
 }
 
+// Marks the lanes whose traced rays hit geometry (not those the camera gave a colour) and starts
+// their light at the ambient. Answers whether any lane hit.
+KORVO_LANE_LOOPS int FindHits(const int* __restrict valid, const int* __restrict given,
+                              const unsigned* __restrict geomID, const Rgb& ambient,
+                              LaneSurfaces& __restrict s) {
+    int hits = 0;
+    for (int i = 0; i < kLanes; ++i) {
+        const int lane = (valid[i] != 0) & (given[i] == 0) & (geomID[i] != RTC_INVALID_GEOMETRY_ID);
+        s.hit[i] = -lane;
+        hits |= lane;
+        s.lr[i] = ambient.r;
+        s.lg[i] = ambient.g;
+        s.lb[i] = ambient.b;
+    }
+    return hits;
+}
+
+// The colour of every lane up to `count` that the camera did not give: albedo × light where the
+// ray hit, the background elsewhere (misses and unusable rays). Other lanes keep theirs.
+KORVO_LANE_LOOPS void StoreColours(const LaneSurfaces& __restrict s, const int* __restrict given,
+                                   int count, Rgba background, Rgba* __restrict colors) {
+    for (int i = 0; i < kLanes; ++i) {
+        const int hit = s.hit[i] != 0;
+        const int keep = (given[i] != 0) | (i >= count);
+        const float r = colors[i].r, g = colors[i].g, b = colors[i].b, a = colors[i].a;
+        colors[i].r = hit ? s.ar[i] * s.lr[i] : keep ? r : background.r;
+        colors[i].g = hit ? s.ag[i] * s.lg[i] : keep ? g : background.g;
+        colors[i].b = hit ? s.ab[i] * s.lb[i] : keep ? b : background.b;
+        colors[i].a = hit ? 1.0f : keep ? a : background.a;
+    }
+}
+
 // Embree marks a blocked shadow ray by setting tfar to −infinity.
 KORVO_LANE_LOOPS void AddUnblocked(LaneSurfaces& __restrict s, const RTCRay16& __restrict shadows,
                                    const int* __restrict shadowValid) {
@@ -583,25 +615,14 @@ void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
     LaneSurfaces& s = packet.surfaces;
     const RTCHit16& hit = packet.rays.hit;
     // Lanes past the count are never valid
-    int hits = 0;
-    for (int i = 0; i < kLanes; ++i) {
-        const int lane = (packet.valid[i] != 0) & (packet.given[i] == 0) &
-                         (hit.geomID[i] != RTC_INVALID_GEOMETRY_ID);
-        s.hit[i] = -lane;
-        hits |= lane;
+    if (!FindHits(packet.valid, packet.given, hit.geomID, ambient, s)) {
+        StoreColours(s, packet.given, packet.count, background, packet.colors);
+        return;
     }
-    // Misses and unusable rays show the background
-    for (int i = 0; i < packet.count; ++i) {
-        if (!packet.given[i] && !s.hit[i]) packet.colors[i] = background;
-    }
-    if (hits == 0) return;
     FindPoints(packet.rays, s);
 
     // Colours and interpolated normals of the meshes hit
     for (int i = 0; i < kLanes; ++i) {
-        s.lr[i] = ambient.r;
-        s.lg[i] = ambient.g;
-        s.lb[i] = ambient.b;
         if (!s.hit[i]) continue;
         const MeshShading& mesh = meshes[hit.geomID[i]];
         if (mesh.plain) {
@@ -647,10 +668,7 @@ void RayTracer::Impl::ShadeHits(Packet& packet, const Occlude& occlude) const {
         AddUnblocked(s, packet.shadows, packet.shadowValid);
     }
 
-    for (int i = 0; i < packet.count; ++i) {
-        if (!s.hit[i]) continue;
-        packet.colors[i] = {s.ar[i] * s.lr[i], s.ag[i] * s.lg[i], s.ab[i] * s.lb[i], 1.0f};
-    }
+    StoreColours(s, packet.given, packet.count, background, packet.colors);
 }
 
 // Shadow rays start at the surface and carry nothing but their direction and length.
