@@ -71,6 +71,22 @@ Vec3 ToVec3(const miVector& v) { return {v.x, v.y, v.z}; }
             v.x * t.x.z + v.y * t.y.z + v.z * t.z.z};
 }
 
+// The rays of a batch from internal to world space in place, PointBy and VectorBy for every
+// sample at once. Lanes given a colour are converted too, whatever they hold; nobody reads them.
+void ToWorld(CameraSampleBatch& __restrict batch) {
+    const Transform& t = TheSpaces().internalToWorld;
+    for (int i = 0; i < batch.count; ++i) {
+        const float px = batch.originX[i], py = batch.originY[i], pz = batch.originZ[i];
+        batch.originX[i] = px * t.x.x + py * t.y.x + pz * t.z.x + t.position.x;
+        batch.originY[i] = px * t.x.y + py * t.y.y + pz * t.z.y + t.position.y;
+        batch.originZ[i] = px * t.x.z + py * t.y.z + pz * t.z.z + t.position.z;
+        const float vx = batch.directionX[i], vy = batch.directionY[i], vz = batch.directionZ[i];
+        batch.directionX[i] = vx * t.x.x + vy * t.y.x + vz * t.z.x;
+        batch.directionY[i] = vx * t.x.y + vy * t.y.y + vz * t.z.y;
+        batch.directionZ[i] = vx * t.x.z + vy * t.y.z + vz * t.z.z;
+    }
+}
+
 // ---- Calls in flight --------------------------------------------------------------------------
 
 // What the module's functions know of the call that reached them, through the state.
@@ -79,7 +95,7 @@ struct CallContext {
     miColor* sampleResult = nullptr;  // the colour of the sample being shaded
     bool defer = false;
     bool queued = false;
-    Vec3 origin{}, direction{};  // world space, when queued
+    miVector origin{}, direction{};  // internal space, as the shader gave them, when queued
 };
 
 const CallContext* ContextOf(const miState* state) {
@@ -296,7 +312,12 @@ inline LensRender::Shaded LensRender::Shade(float rasterX, float rasterY) const 
     shader_(&result, &state, const_cast<unsigned char*>(parameters_.data()));
     if (!IsUntouched(result)) return {true, {result.r, result.g, result.b, result.a}};
     // Nothing was written: the queued ray fills the sample, or it stays empty.
-    if (context.queued) return {false, {}, context.origin, context.direction};
+    if (context.queued) {
+        return {false,
+                {},
+                ToVec3(PointBy(TheSpaces().internalToWorld, context.origin)),
+                ToVec3(VectorBy(TheSpaces().internalToWorld, context.direction))};
+    }
     return {};
 }
 
@@ -307,20 +328,30 @@ CameraSample LensRender::Sample(float rasterX, float rasterY) const {
 }
 
 void LensRender::Samples(CameraSampleBatch& batch) const {
+    // The shader is called for every sample first, and the rays it queued, still in internal
+    // space, are taken to world space together afterwards: each call then ends with its trace
+    // request, and the next sample's call need not wait for a conversion.
     for (int i = 0; i < batch.count; ++i) {
-        const Shaded shaded = Shade(batch.rasterX[i], batch.rasterY[i]);
-        if (shaded.given) {
-            batch.colors[i] = shaded.color;
+        miColor result = Untouched();
+        CallContext context{this, &result, mode_ == TraceMode::Packets};
+        miState state{batch.rasterX[i], batch.rasterY[i], const_cast<miFunction*>(&function_),
+                      &context};
+        shader_(&result, &state, const_cast<unsigned char*>(parameters_.data()));
+        const bool written = !IsUntouched(result);
+        if (written || !context.queued) {
+            // The colour the shader made; with neither a colour nor a ray the sample stays empty.
+            batch.colors[i] = written ? Rgba{result.r, result.g, result.b, result.a} : Rgba{};
             batch.given[i] = true;
             continue;
         }
-        batch.originX[i] = shaded.origin.x;
-        batch.originY[i] = shaded.origin.y;
-        batch.originZ[i] = shaded.origin.z;
-        batch.directionX[i] = shaded.direction.x;
-        batch.directionY[i] = shaded.direction.y;
-        batch.directionZ[i] = shaded.direction.z;
+        batch.originX[i] = context.origin.x;
+        batch.originY[i] = context.origin.y;
+        batch.originZ[i] = context.origin.z;
+        batch.directionX[i] = context.direction.x;
+        batch.directionY[i] = context.direction.y;
+        batch.directionZ[i] = context.direction.z;
     }
+    ToWorld(batch);
 }
 
 }  // namespace KorvoHost::MentalRay
@@ -393,14 +424,14 @@ KORVO_MI_EXPORT miBoolean mi_trace_eye(miColor* result, miState* state, const mi
                                        const miVector* direction) {
     auto* context = state ? static_cast<CallContext*>(state->renderer_data) : nullptr;
     if (!context || !result || !origin || !direction) return miFALSE;
-    const Vec3 worldOrigin = ToVec3(PointBy(TheSpaces().internalToWorld, *origin));
-    const Vec3 worldDirection = ToVec3(VectorBy(TheSpaces().internalToWorld, *direction));
     if (context->defer && result == context->sampleResult && !context->queued) {
         context->queued = true;
-        context->origin = worldOrigin;
-        context->direction = worldDirection;
+        context->origin = *origin;
+        context->direction = *direction;
         return miTRUE;
     }
+    const Vec3 worldOrigin = ToVec3(PointBy(TheSpaces().internalToWorld, *origin));
+    const Vec3 worldDirection = ToVec3(VectorBy(TheSpaces().internalToWorld, *direction));
     const TraceResult traced = context->render->Trace(worldOrigin, worldDirection);
     *result = {traced.color.r, traced.color.g, traced.color.b, traced.color.a};
     return traced.hit ? miTRUE : miFALSE;
