@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "standalone_host/mental_ray/mental_ray_renderer.h"
 #include "test_support/temp_dir.h"
@@ -108,7 +109,8 @@ TEST_F(ShaderLibraries, RenderIsRefusedWhenTheShaderCannotBeUsed) {
 }
 
 // A render of the shipped shader asked sample by sample and a batch at a time, in both ways of
-// tracing: the same rays and colours, bit for bit.
+// tracing: the same rays and colours, bit for bit. The rays queued in packets, converted to world
+// space a batch at a time, are the very rays the render traced one by one.
 TEST(LensRenders, BatchesAnswerWhatSingleSamplesAnswer) {
     std::string error;
     ShaderLibrary* library = ShaderLibrary::Load(KORVO_SHADER_LIBRARY, error);
@@ -121,24 +123,32 @@ TEST(LensRenders, BatchesAnswerWhatSingleSamplesAnswer) {
     camera.y = {-0.36f, 0.48f, 0.8f};
     camera.z = {0.48f, -0.64f, 0.6f};
     camera.position = {120.0f, -35.0f, 160.0f};
-    auto trace = [](const KorvoHost::Vec3& o, const KorvoHost::Vec3& d) {
+    std::vector<KorvoHost::Ray> traced;  // by the per-ray render, in order
+    auto trace = [&traced](const KorvoHost::Vec3& o, const KorvoHost::Vec3& d) {
+        traced.push_back({o, d});
         return KorvoHost::TraceResult{{o.x * 1e-3f, d.y, d.z, 1.0f}, d.z > 0.0f, 1.0f};
     };
-    for (const TraceMode mode : {TraceMode::Packets, TraceMode::PerRay}) {
-        for (const unsigned char leftEye : {0, 1}) {
+    // From corner to corner of the face, and a little beyond
+    auto fill = [](KorvoHost::CameraSampleBatch& batch, int row) {
+        batch.count = batch.kCapacity;
+        for (int i = 0; i < batch.count; ++i) {
+            batch.rasterX[i] = 102.5f * float(i);
+            batch.rasterY[i] = 0.25f + 97.5f * float(row);
+            batch.given[i] = false;
+        }
+    };
+    constexpr int kRows = 16;
+    for (const unsigned char leftEye : {0, 1}) {
+        std::vector<KorvoHost::Ray> queued;  // by the packet render, in order
+        for (const TraceMode mode : {TraceMode::Packets, TraceMode::PerRay}) {
+            traced.clear();
             auto render = LensRender::Begin(*library, *declaration, {leftEye, 0, 0, 0}, camera,
                                             mode, trace, error);
             ASSERT_NE(render, nullptr) << error;
             KorvoHost::CameraSampleBatch batch{};
             int compared = 0;
-            for (int row = 0; row < 16; ++row) {
-                // From corner to corner of the face, and a little beyond
-                batch.count = batch.kCapacity;
-                for (int i = 0; i < batch.count; ++i) {
-                    batch.rasterX[i] = 102.5f * float(i);
-                    batch.rasterY[i] = 0.25f + 97.5f * float(row);
-                    batch.given[i] = false;
-                }
+            for (int row = 0; row < kRows; ++row) {
+                fill(batch, row);
                 render->Samples(batch);
                 for (int i = 0; i < batch.count; ++i) {
                     const KorvoHost::CameraSample single =
@@ -147,13 +157,12 @@ TEST(LensRenders, BatchesAnswerWhatSingleSamplesAnswer) {
                                               std::to_string(batch.rasterY[i]) + ")";
                     if (const auto* ray = std::get_if<KorvoHost::Ray>(&single)) {
                         ASSERT_FALSE(batch.given[i]) << where;
-                        EXPECT_EQ(ray->origin, (KorvoHost::Vec3{batch.originX[i], batch.originY[i],
-                                                                batch.originZ[i]}))
-                            << where;
-                        EXPECT_EQ(ray->direction,
-                                  (KorvoHost::Vec3{batch.directionX[i], batch.directionY[i],
-                                                   batch.directionZ[i]}))
-                            << where;
+                        const KorvoHost::Ray inBatch{
+                            {batch.originX[i], batch.originY[i], batch.originZ[i]},
+                            {batch.directionX[i], batch.directionY[i], batch.directionZ[i]}};
+                        EXPECT_EQ(ray->origin, inBatch.origin) << where;
+                        EXPECT_EQ(ray->direction, inBatch.direction) << where;
+                        queued.push_back(inBatch);
                     } else {
                         ASSERT_TRUE(batch.given[i]) << where;
                         EXPECT_EQ(std::get<KorvoHost::Rgba>(single), batch.colors[i]) << where;
@@ -161,7 +170,20 @@ TEST(LensRenders, BatchesAnswerWhatSingleSamplesAnswer) {
                     ++compared;
                 }
             }
-            EXPECT_EQ(compared, 16 * 16);
+            EXPECT_EQ(compared, kRows * batch.kCapacity);
+        }
+        // Packets queue every ray. The per-ray render traced each twice: a row's batch, then
+        // its samples one by one.
+        constexpr std::size_t kLanes = KorvoHost::CameraSampleBatch::kCapacity;
+        ASSERT_EQ(queued.size(), kRows * kLanes);
+        ASSERT_EQ(traced.size(), 2 * queued.size());
+        for (std::size_t i = 0; i < queued.size(); ++i) {
+            const std::size_t rowStart = 2 * (i / kLanes) * kLanes, lane = i % kLanes;
+            for (const KorvoHost::Ray& ray :
+                 {traced[rowStart + lane], traced[rowStart + kLanes + lane]}) {
+                EXPECT_EQ(queued[i].origin, ray.origin) << i;
+                EXPECT_EQ(queued[i].direction, ray.direction) << i;
+            }
         }
     }
 }

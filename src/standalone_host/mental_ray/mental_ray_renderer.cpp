@@ -72,7 +72,7 @@ Vec3 ToVec3(const miVector& v) { return {v.x, v.y, v.z}; }
 }
 
 // The rays of a batch from internal to world space in place, PointBy and VectorBy for every
-// sample at once. Lanes given a colour are converted too, whatever they hold; nobody reads them.
+// sample at once. Lanes given a colour are converted too, whatever they hold: nobody reads them.
 void ToWorld(CameraSampleBatch& __restrict batch) {
     const Transform& t = TheSpaces().internalToWorld;
     for (int i = 0; i < batch.count; ++i) {
@@ -95,7 +95,9 @@ struct CallContext {
     miColor* sampleResult = nullptr;  // the colour of the sample being shaded
     bool defer = false;
     bool queued = false;
-    miVector origin{}, direction{};  // internal space, as the shader gave them, when queued
+    // Where a queued ray goes, still in internal space: lane `lane` of the batch.
+    CameraSampleBatch* batch = nullptr;
+    int lane = 0;
 };
 
 const CallContext* ContextOf(const miState* state) {
@@ -305,35 +307,24 @@ LensRender::~LensRender() {
     exit_(&state, parameters_.data());
 }
 
-inline LensRender::Shaded LensRender::Shade(float rasterX, float rasterY) const {
-    miColor result = Untouched();
-    CallContext context{this, &result, mode_ == TraceMode::Packets};
-    miState state{rasterX, rasterY, const_cast<miFunction*>(&function_), &context};
-    shader_(&result, &state, const_cast<unsigned char*>(parameters_.data()));
-    if (!IsUntouched(result)) return {true, {result.r, result.g, result.b, result.a}};
-    // Nothing was written: the queued ray fills the sample, or it stays empty.
-    if (context.queued) {
-        return {false,
-                {},
-                ToVec3(PointBy(TheSpaces().internalToWorld, context.origin)),
-                ToVec3(VectorBy(TheSpaces().internalToWorld, context.direction))};
-    }
-    return {};
-}
-
 CameraSample LensRender::Sample(float rasterX, float rasterY) const {
-    const Shaded shaded = Shade(rasterX, rasterY);
-    if (shaded.given) return shaded.color;
-    return Ray{shaded.origin, shaded.direction};
+    CameraSampleBatch batch{};
+    batch.count = 1;
+    batch.rasterX[0] = rasterX;
+    batch.rasterY[0] = rasterY;
+    batch.given[0] = false;
+    Samples(batch);
+    if (batch.given[0]) return batch.colors[0];
+    return Ray{{batch.originX[0], batch.originY[0], batch.originZ[0]},
+               {batch.directionX[0], batch.directionY[0], batch.directionZ[0]}};
 }
 
 void LensRender::Samples(CameraSampleBatch& batch) const {
-    // The shader is called for every sample first, and the rays it queued, still in internal
-    // space, are taken to world space together afterwards: each call then ends with its trace
-    // request, and the next sample's call need not wait for a conversion.
+    // Every call ends with its trace request, and the next sample's call need not wait for the
+    // conversion of this one's ray.
     for (int i = 0; i < batch.count; ++i) {
         miColor result = Untouched();
-        CallContext context{this, &result, mode_ == TraceMode::Packets};
+        CallContext context{this, &result, mode_ == TraceMode::Packets, false, &batch, i};
         miState state{batch.rasterX[i], batch.rasterY[i], const_cast<miFunction*>(&function_),
                       &context};
         shader_(&result, &state, const_cast<unsigned char*>(parameters_.data()));
@@ -342,14 +333,7 @@ void LensRender::Samples(CameraSampleBatch& batch) const {
             // The colour the shader made; with neither a colour nor a ray the sample stays empty.
             batch.colors[i] = written ? Rgba{result.r, result.g, result.b, result.a} : Rgba{};
             batch.given[i] = true;
-            continue;
         }
-        batch.originX[i] = context.origin.x;
-        batch.originY[i] = context.origin.y;
-        batch.originZ[i] = context.origin.z;
-        batch.directionX[i] = context.direction.x;
-        batch.directionY[i] = context.direction.y;
-        batch.directionZ[i] = context.direction.z;
     }
     ToWorld(batch);
 }
@@ -426,8 +410,14 @@ KORVO_MI_EXPORT miBoolean mi_trace_eye(miColor* result, miState* state, const mi
     if (!context || !result || !origin || !direction) return miFALSE;
     if (context->defer && result == context->sampleResult && !context->queued) {
         context->queued = true;
-        context->origin = *origin;
-        context->direction = *direction;
+        CameraSampleBatch& batch = *context->batch;
+        const int lane = context->lane;
+        batch.originX[lane] = origin->x;
+        batch.originY[lane] = origin->y;
+        batch.originZ[lane] = origin->z;
+        batch.directionX[lane] = direction->x;
+        batch.directionY[lane] = direction->y;
+        batch.directionZ[lane] = direction->z;
         return miTRUE;
     }
     const Vec3 worldOrigin = ToVec3(PointBy(TheSpaces().internalToWorld, *origin));

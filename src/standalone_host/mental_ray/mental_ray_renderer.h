@@ -77,7 +77,9 @@ class LensRender {
     // The camera sample at a raster position (pixels, origin at the lower left): a ray for the
     // tracer to follow, or the colour the shader made. Thread-safe.
     CameraSample Sample(float rasterX, float rasterY) const;
-    // The same for every sample of a batch, in order. Thread-safe.
+    // The same for every sample of a batch, in order: the shader is called for each, and the
+    // rays it leaves to the tracer are taken from internal to world space together at the end.
+    // Thread-safe.
     void Samples(CameraSampleBatch& batch) const;
     // Whether a shader reported a fatal error since the render began; the render should stop.
     bool Failed() const;
@@ -90,15 +92,6 @@ class LensRender {
 
   private:
     LensRender() = default;
-
-    // One call of the shader: the colour it made, or (not `given`) the eye ray it left to the
-    // tracer.
-    struct Shaded {
-        bool given = true;
-        Rgba color;
-        Vec3 origin{}, direction{};
-    };
-    Shaded Shade(float rasterX, float rasterY) const;
 
     miShaderFunction shader_ = nullptr;
     miShaderExitFunction exit_ = nullptr;
