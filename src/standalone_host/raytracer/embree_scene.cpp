@@ -53,6 +53,16 @@ std::unique_ptr<EmbreeScene> EmbreeScene::Build(std::span<const TriangleMesh> me
     // Robust mode makes the triangle test watertight, so rays along a shared edge (the corner
     // of a room, the diagonal of a wall) cannot slip through between two triangles.
     rtcSetSceneFlags(built->scene_.get(), RTC_SCENE_FLAG_ROBUST);
+    std::size_t triangleCount = 0;
+    for (const TriangleMesh& mesh : meshes) triangleCount += mesh.indices.size() / 3;
+    if (triangleCount <= kQuickSceneTriangles) {
+        // Embree's own triangle test, with its default flags; the geometry is shared.
+        built->quick_.reset(rtcNewScene(built->device_.get()));
+        if (!built->quick_) {
+            error = built->TakeError("cannot create an Embree scene");
+            return nullptr;
+        }
+    }
 
     for (std::size_t id = 0; id < meshes.size(); ++id) {
         const TriangleMesh& mesh = meshes[id];
@@ -77,9 +87,11 @@ std::unique_ptr<EmbreeScene> EmbreeScene::Build(std::span<const TriangleMesh> me
         std::memcpy(indices, mesh.indices.data(), triangles * 3 * sizeof(std::uint32_t));
         rtcCommitGeometry(geometry.get());
         rtcAttachGeometryByID(built->scene_.get(), geometry.get(), unsigned(id));
+        if (built->quick_) rtcAttachGeometryByID(built->quick_.get(), geometry.get(), unsigned(id));
     }
 
     rtcCommitScene(built->scene_.get());
+    if (built->quick_) rtcCommitScene(built->quick_.get());
     if (rtcGetDeviceError(built->device_.get()) != RTC_ERROR_NONE) {
         error = built->TakeError("cannot build the scene's BVH");
         return nullptr;

@@ -382,7 +382,8 @@ struct RayTracer::Impl {
     template <typename Occlude>
     void ShadeHits(Packet& packet, const Occlude& occlude) const;
     // Traces the packet's rays and shades every lane into its colour.
-    void Shade(Packet& packet) const;
+    // Traces the packet in `scene`, one of the two the EmbreeScene holds, and shades it.
+    void Shade(Packet& packet, RTCScene scene) const;
 
     template <typename Pixel>
     bool Render(const TracerCamera& camera, int width, int height, std::span<Pixel> pixels,
@@ -682,7 +683,7 @@ void ResetShadows(RTCRay16& shadows) {
     }
 }
 
-void RayTracer::Impl::Shade(Packet& packet) const {
+void RayTracer::Impl::Shade(Packet& packet, RTCScene scene) const {
     // Find the first hit of every ray
     bool any = false;
     for (int lane = 0; lane < packet.count; ++lane) any |= packet.valid[lane] != 0;
@@ -691,13 +692,13 @@ void RayTracer::Impl::Shade(Packet& packet) const {
     rtcInitIntersectContext(&context);
     context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
     // Skipped when the camera gave every colour itself, as a lens shader does.
-    if (any) rtcIntersect16(packet.valid, embree->Handle(), &context, &packet.rays);
+    if (any) rtcIntersect16(packet.valid, scene, &context, &packet.rays);
 
     ResetShadows(packet.shadows);
     ShadeHits(packet, [&](Packet& p) {
         RTCIntersectContext shadowContext;
         rtcInitIntersectContext(&shadowContext);
-        rtcOccluded16(p.shadowValid, embree->Handle(), &shadowContext, &p.shadows);
+        rtcOccluded16(p.shadowValid, scene, &shadowContext, &p.shadows);
     });
 }
 
@@ -841,6 +842,7 @@ struct TileScratch {
     int targets[kLanes];        // the slot each lane's colour is added to
     std::vector<Rgba> sums;
     std::vector<int> refined;  // adaptive: the pixels of the tile that take the full grid
+    RTCScene scene = nullptr;  // where the tile's rays are traced
 };
 
 // Calls visit(x, y) for every pixel of [x0, x1) × [y0, y1), block by block.
@@ -920,7 +922,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         if (packet.count == 0) return;
         if (projector) projector->Lanes(packet);
         if (rayBatch) BatchSamples(packet, t.batch, *rayBatch);
-        Shade(packet);
+        Shade(packet, t.scene);
         for (int lane = 0; lane < packet.count; ++lane) {
             Rgba& sum = sums[t.targets[lane]];
             const Rgba& c = packet.colors[lane];
@@ -969,6 +971,9 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
     auto renderTile = [&](int task, int worker) {
         TileScratch& t = scratch[worker];
         const int pass = task / tileCount, tile = task % tileCount;
+        // The centres of an adaptive render are checked against their neighbours afterwards,
+        // so they may be traced in the quick scene; every other sample is final.
+        t.scene = layout.adaptive && pass == 0 ? embree->Quick() : embree->Handle();
         const int x0 = (tile % layout.tilesX) * layout.tileSize;
         const int y0 = (tile / layout.tilesX) * layout.tileSize;
         const int x1 = std::min(x0 + layout.tileSize, width);
