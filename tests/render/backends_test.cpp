@@ -335,7 +335,8 @@ TEST_F(Backends, ArnoldPanoramaLandsInAFolderOfNonLatinName) {
 }
 
 // The host keeps the tracer it built for the next render of the same scene: a moved box must be
-// drawn where it now stands, and the box moved back must give the first picture again.
+// drawn where it now stands, a box or lamp changed in place as it now is, and the scene put
+// back must give the first picture again.
 TEST_F(Backends, RendersAfterASceneChangeDrawTheChangedScene) {
     const std::string box =
         R"({"name": "Box", "transform": {"position": [0, 100, -20]}, "mesh": {"type": "box", "size": [40, 40, 40], "color": "#D02020"}},
@@ -367,6 +368,21 @@ TEST_F(Backends, RendersAfterASceneChangeDrawTheChangedScene) {
 
     node->SetNodeTM(0, placed);
     EXPECT_EQ(render(), first);
+
+    auto* mesh = dynamic_cast<KorvoHost::SceneMesh*>(node->GetObjectRef());
+    ASSERT_NE(mesh, nullptr);
+    const std::optional<KorvoHost::Color> colour = mesh->color;
+    mesh->color = KorvoHost::Color{0.1f, 0.8f, 0.1f};
+    EXPECT_NE(render(), first) << "the box was drawn in its old colour";
+    mesh->color = colour;
+    mesh->shape = KorvoHost::BoxShape{{40, 40, 80}};
+    EXPECT_NE(render(), first) << "the box was drawn in its old size";
+    mesh->shape = KorvoHost::BoxShape{{40, 40, 40}};
+    EXPECT_EQ(render(), first);
+    auto* lamp = dynamic_cast<KorvoHost::SceneLight*>(Node(L"Lamp")->GetObjectRef());
+    ASSERT_NE(lamp, nullptr);
+    lamp->settings.intensity = 3.0f;
+    EXPECT_NE(render(), first) << "the lamp shone as brightly as before";
 }
 
 TEST_F(Backends, ArnoldRendersOnlyThroughItsVRCamera) {

@@ -7,6 +7,7 @@
 #include "standalone_host/core/host_interface.h"
 #include "standalone_host/raytracer/ray_tracer.h"
 #include "standalone_host/raytracer/tracer_scene.h"
+#include "standalone_host/scene/tracer_input.h"
 
 namespace KorvoHost {
 
@@ -17,6 +18,7 @@ struct HostInterface::OpenRenderer {
 };
 
 struct HostInterface::BuiltTracer {
+    TracerSceneInputs inputs;  // what the scene was made from
     TracerScene scene;
     std::shared_ptr<const RayTracer> tracer;
 };

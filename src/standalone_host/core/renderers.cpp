@@ -127,14 +127,22 @@ int HostInterface::OpenCurRenderer(INode* camNode, ViewExp*, RendType, int w, in
     open->camera = camNode;
     open->width = w;
     open->height = h;
-    TracerScene drawn = MakeTracerScene(*scene_);
-    if (lastTracer_ && lastTracer_->scene == drawn) {
+    // The cube loop opens the renderer for every face with only the camera moved: the scene's
+    // inputs tell that without making its meshes again.
+    TracerSceneInputs inputs = ReadTracerSceneInputs(*scene_);
+    if (lastTracer_ && lastTracer_->inputs == inputs) {
+        open->tracer = lastTracer_->tracer;
+    } else if (TracerScene drawn = MakeTracerScene(*scene_);
+               lastTracer_ && lastTracer_->scene == drawn) {
+        lastTracer_ = std::make_shared<const BuiltTracer>(
+            BuiltTracer{std::move(inputs), std::move(drawn), lastTracer_->tracer});
         open->tracer = lastTracer_->tracer;
     } else {
         lastTracer_.reset();  // its memory is free before the next BVH is built
         std::shared_ptr<const RayTracer> tracer = RayTracer::Create(drawn, lastRenderError_);
         if (!tracer) return 0;
-        lastTracer_ = std::make_shared<const BuiltTracer>(BuiltTracer{std::move(drawn), tracer});
+        lastTracer_ = std::make_shared<const BuiltTracer>(
+            BuiltTracer{std::move(inputs), std::move(drawn), tracer});
         open->tracer = std::move(tracer);
     }
     open_ = std::move(open);

@@ -137,6 +137,7 @@ struct LightSettings {
     bool castShadows = true;
     // Omni only: the distance at which the light has fallen to half; 0 for no falloff.
     float falloff = 0.0f;
+    bool operator==(const LightSettings&) const = default;
 };
 
 class SceneLight final : public SceneObject<Object> {
@@ -157,17 +158,22 @@ struct ImportedModel {
 // Shapes in the node's own space, in system units.
 struct BoxShape {
     Point3 size{10.0f, 10.0f, 10.0f};  // centred on the origin in X and Y, from z = 0 to size.z
+    bool operator==(const BoxShape&) const = default;
 };
 struct PlaneShape {
     float width = 10.0f;   // along X
     float length = 10.0f;  // along Y; the plane lies at z = 0 facing +Z, centred on the origin
+    bool operator==(const PlaneShape&) const = default;
 };
 struct SphereShape {
     float radius = 5.0f;  // centred on the origin
+    bool operator==(const SphereShape&) const = default;
 };
+// Equal when they hold the same imported model: a model is never changed once imported.
 struct ModelShape {
     std::filesystem::path file;  // absolute
     std::shared_ptr<const ImportedModel> model;
+    bool operator==(const ModelShape&) const = default;
 };
 using MeshShape = std::variant<BoxShape, PlaneShape, SphereShape, ModelShape>;
 

@@ -68,4 +68,23 @@ TracerScene MakeTracerScene(Scene& scene) {
     return out;
 }
 
+// The same walk as MakeTracerScene's, keeping what it reads.
+TracerSceneInputs ReadTracerSceneInputs(Scene& scene) {
+    TracerSceneInputs inputs;
+    inputs.ambient = scene.ambient;
+    inputs.background = scene.background;
+    for (INode* node : scene.Nodes()) {
+        Object* object = node->EvalWorldState(0).obj;
+        if (!object) continue;
+        if (const auto* mesh = dynamic_cast<const SceneMesh*>(object)) {
+            inputs.objects.emplace_back(
+                TracerSceneInputs::Mesh{mesh->shape, mesh->color, node->GetNodeTM(0)});
+        } else if (const auto* light = dynamic_cast<const SceneLight*>(object)) {
+            inputs.objects.emplace_back(
+                TracerSceneInputs::Light{light->settings, node->GetNodeTM(0)});
+        }
+    }
+    return inputs;
+}
+
 }  // namespace KorvoHost
