@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -215,6 +216,39 @@ TEST_F(ImageFilesTest, PngBandsJoinIntoOneImageForBothReaders) {
     }
     for (const char* name : {"1536x1536-grainy-4-in-0.png", "1536x1536-grainy-4-in-5.png"}) {
         EXPECT_LT(fs::file_size(folder_ / name), raw + raw / 100) << name;
+    }
+}
+
+// Writers on several threads at once share the encoder's helper threads or go without them:
+// every file still holds its own pixels.
+TEST_F(ImageFilesTest, PngsWrittenOnSeveralThreadsAtOnceKeepTheirPixels) {
+    const int width = 640, height = 480;
+    std::vector<std::vector<std::uint8_t>> images;
+    for (int i = 0; i < 4; ++i) {
+        images.push_back(i % 2 ? Grainy(width + i, height) : Flat(width + i, height));
+    }
+    std::vector<std::thread> writers;
+    std::vector<int> written(images.size(), 0);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        writers.emplace_back([&, i] {
+            for (int round = 0; round < 5; ++round) {
+                const fs::path path = folder_ / ("thread-" + std::to_string(i) + "-" +
+                                                 std::to_string(round) + ".png");
+                const ImageRgba8View view{width + int(i), height, images[i]};
+                written[i] += bool(WritePng(path, view, PngChannels::Rgba));
+            }
+        });
+    }
+    for (std::thread& writer : writers) writer.join();
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        EXPECT_EQ(written[i], 5) << "thread " << i;
+        for (int round = 0; round < 5; ++round) {
+            const fs::path path =
+                folder_ / ("thread-" + std::to_string(i) + "-" + std::to_string(round) + ".png");
+            ImageRgba8 read;
+            ASSERT_TRUE(ReadPng(path, read)) << path;
+            EXPECT_TRUE(read.pixels == images[i]) << path;
+        }
     }
 }
 

@@ -12,10 +12,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -313,12 +316,13 @@ void EncodeBand(RowSource rows, int channels, Band& band, Deflater& deflater,
     band.problem = error.what();
 }
 
-// Encodes the bands left, one after another, each with a fresh stream of one deflater.
+// Encodes the bands left, one after another, each with a fresh stream of the thread's deflater.
 template <typename Deflater>
 void EncodeBands(const RowSource& rows, int channels, std::vector<Band>& bands,
                  std::atomic<int>& next) {
-    Deflater deflater;
-    std::vector<std::uint8_t> block;
+    // Kept by the thread for the next image: a deflater holds some hundred kilobytes.
+    thread_local Deflater deflater;
+    thread_local std::vector<std::uint8_t> block;
     for (int b; (b = next.fetch_add(1, std::memory_order_relaxed)) < int(bands.size());) {
         if (!deflater.ready()) {
             bands[b].problem = "out of memory";
@@ -328,17 +332,76 @@ void EncodeBands(const RowSource& rows, int channels, std::vector<Band>& bands,
     }
 }
 
-// Runs `work` on up to `threads` threads, the caller's among them, and joins them.
-template <typename Work>
-void RunOnThreads(int threads, Work& work) {
-    std::vector<std::jthread> helpers;
-    try {
-        for (int t = 1; t < threads; ++t) helpers.emplace_back([&work] { work(); });
-    } catch (const std::system_error&) {
-        // Fewer threads than hoped for: the ones running share the bands.
+// Threads that help encode images, started when first wanted and kept until the process ends:
+// a run writes a face file every few hundred milliseconds, and each would otherwise start and
+// end threads of its own.
+class Helpers {
+  public:
+    static Helpers& Instance() {
+        static Helpers helpers;
+        return helpers;
     }
-    work();
-}
+
+    // Runs `work` on the calling thread and on up to `count` helpers at once, and returns when
+    // every one of them is done with it. An image written while another one has the helpers
+    // is encoded on its caller's thread alone.
+    void Run(int count, const std::function<void()>& work) {
+        std::unique_lock turn(turn_, std::try_to_lock);
+        if (!turn || count <= 0) return work();
+        {
+            std::lock_guard lock(mutex_);
+            try {
+                while (int(threads_.size()) < count) threads_.emplace_back([this] { Serve(); });
+            } catch (const std::system_error&) {
+                // Fewer threads than hoped for: the ones running share the work.
+            }
+            work_ = &work;
+            wanted_ = std::min(count, int(threads_.size()));
+        }
+        wake_.notify_all();
+        work();
+        std::unique_lock lock(mutex_);
+        wanted_ = 0;  // a helper not yet started would find nothing left to do
+        done_.wait(lock, [this] { return running_ == 0; });
+        work_ = nullptr;
+    }
+
+  private:
+    Helpers() = default;
+    ~Helpers() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        // The threads are joined as they are destroyed.
+    }
+
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || wanted_ > 0; });
+            if (stopping_) return;
+            --wanted_;
+            ++running_;
+            const std::function<void()>* work = work_;
+            lock.unlock();
+            (*work)();
+            lock.lock();
+            if (--running_ == 0) done_.notify_all();
+        }
+    }
+
+    std::mutex turn_;  // held by the image that has the helpers
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    const std::function<void()>* work_ = nullptr;
+    int wanted_ = 0;   // helpers still to join the work
+    int running_ = 0;  // helpers at work
+    bool stopping_ = false;
+    std::vector<std::jthread> threads_;  // last: joined before the rest is destroyed
+};
 
 bool WriteAll(std::FILE* file, const std::uint8_t* data, std::size_t size, std::string& problem) {
     if (std::fwrite(data, 1, size, file) == size) return true;
@@ -364,8 +427,12 @@ bool WriteImageData(std::FILE* file, const Band& band, std::string& problem) {
     return true;
 }
 
+// Threads to encode an image on, the caller's among them. Asked of the system once: each
+// asking reads a file of its own.
 int ThreadCount() {
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(kMaxThreads)));
+    static const int count =
+        int(std::clamp(std::thread::hardware_concurrency(), 1u, unsigned(kMaxThreads)));
+    return count;
 }
 
 }  // namespace
@@ -400,14 +467,14 @@ bool EncodePngInBands(std::FILE* file, const RowSource& rows, int channels, int 
 
     // Deflate the bands side by side, each thread taking the next band left.
     std::atomic<int> next{0};
-    auto work = [&] {
+    const std::function<void()> work = [&] {
         if (deflate == PngDeflate::Zlib) {
             EncodeBands<ZlibDeflater>(rows, channels, bands, next);
         } else {
             EncodeBands<IsalDeflater>(rows, channels, bands, next);
         }
     };
-    RunOnThreads(std::min(bandCount, ThreadCount()), work);
+    Helpers::Instance().Run(std::min(bandCount, ThreadCount()) - 1, work);
     for (const Band& band : bands) {
         if (!band.problem.empty()) {
             problem = "cannot write PNG: " + band.problem;
