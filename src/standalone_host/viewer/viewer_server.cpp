@@ -1,42 +1,40 @@
 #include "standalone_host/viewer/viewer_server.h"
 
-#include <httplib.h>
+#include <dlfcn.h>
 
 #include <array>
-#include <atomic>
-#include <chrono>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <thread>
+#include <mutex>
 
 #include "standalone_host/platform/host_environment.h"
+#include "standalone_host/viewer/viewer_http.h"
 
 namespace KorvoHost {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kHost = "127.0.0.1";
-
 // Everything the page loads, three.js included.
 constexpr std::array<const char*, 5> kPageFiles{"index.html", "viewer.js", "layouts.js",
                                                 "three.module.js", "three.core.js"};
 
-const char* ContentType(std::string_view name) {
-    if (name.ends_with(".html")) return "text/html; charset=utf-8";
-    if (name.ends_with(".js")) return "text/javascript; charset=utf-8";
-    return "application/octet-stream";
-}
-
-bool ReadWholeFile(const fs::path& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) return false;
-    bytes = std::move(content).str();
-    return true;
+// The server library, loaded once and kept: the TLS library it links cannot be unloaded.
+// Null with the problem in `error` when it cannot be loaded.
+const ViewerHttpFunctions* LoadViewerHttp(std::string& error) {
+    static std::once_flag once;
+    static const ViewerHttpFunctions* functions = nullptr;
+    static std::string problem;
+    std::call_once(once, [] {
+        const fs::path file = ProgramPath().parent_path() / ".." / "lib" / kViewerHttpLibrary;
+        void* library = ::dlopen(file.lexically_normal().c_str(), RTLD_NOW | RTLD_LOCAL);
+        const auto entry =
+            library ? reinterpret_cast<ViewerHttpEntry>(::dlsym(library, kViewerHttpEntry))
+                    : nullptr;
+        functions = entry ? entry() : nullptr;
+        const char* why = functions ? nullptr : ::dlerror();
+        if (!functions) problem = why ? why : "cannot load " + file.string();
+    });
+    error = problem;
+    return functions;
 }
 
 }  // namespace
@@ -75,97 +73,48 @@ std::string CheckViewerPage(const fs::path& pageFolder) {
 }
 
 struct ViewerServer::State {
-    fs::path pageFolder;
-    fs::path panorama;
-    httplib::Server server;
+    const ViewerHttpFunctions* http = nullptr;
+    void* server = nullptr;
+    std::string problem;  // why there is no server
     int port = -1;
-    // httplib's stop() does nothing until the server runs, so a Stop that comes first is kept
-    // here and Serve gives up before it starts; one that comes while Serve is starting waits
-    // until the server runs.
-    enum class Phase { Idle, Serving, Done };
-    std::atomic<Phase> phase{Phase::Idle};
-    std::atomic<bool> stopRequested{false};
 };
 
 ViewerServer::ViewerServer(fs::path pageFolder, fs::path panorama) : state_(new State) {
-    state_->pageFolder = std::move(pageFolder);
-    state_->panorama = std::move(panorama);
-    State& state = *state_;
-    // httplib's default also sets SO_REUSEPORT, with which a second server on the same port
-    // would share it silently (and could take this one's requests): address reuse only.
-    state.server.set_socket_options([](socket_t socket) {
-        const int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    state.server.Get(".*", [&state](const httplib::Request& request, httplib::Response& response) {
-        using Kind = ViewerRequestTarget::Kind;
-        const ViewerRequestTarget target = ResolveViewerRequest(request.path);
-        response.set_header("Cache-Control", "no-store");
-        std::string body;
-        switch (target.kind) {
-            case Kind::Refused:
-                response.status = 403;
-                response.set_content("refused\n", "text/plain");
-                return;
-            case Kind::NotFound:
-                response.status = 404;
-                response.set_content("not found\n", "text/plain");
-                return;
-            case Kind::PanoramaInfo:
-                response.set_content(
-                    nlohmann::json{{"name", state.panorama.filename().string()}}.dump(),
-                    "application/json");
-                return;
-            case Kind::Panorama:
-                if (!ReadWholeFile(state.panorama, body)) break;
-                response.set_content(std::move(body), "image/jpeg");
-                return;
-            case Kind::PageFile:
-                if (!ReadWholeFile(state.pageFolder / target.pageFile, body)) {
-                    response.status = 404;
-                    response.set_content("not found\n", "text/plain");
-                    return;
-                }
-                response.set_content(std::move(body), ContentType(target.pageFile));
-                return;
-        }
-        response.status = 500;
-        response.set_content("cannot read the file\n", "text/plain");
-    });
+    state_->http = LoadViewerHttp(state_->problem);
+    if (!state_->http) return;
+    state_->server = state_->http->create(pageFolder.c_str(), panorama.c_str());
+    if (!state_->server) state_->problem = "out of memory";
 }
 
-ViewerServer::~ViewerServer() = default;
+ViewerServer::~ViewerServer() {
+    if (state_->server) state_->http->destroy(state_->server);
+}
 
 bool ViewerServer::Bind(int port, std::string* error) {
-    if (port == 0) {
-        state_->port = state_->server.bind_to_any_port(kHost);
-    } else if (state_->server.bind_to_port(kHost, port)) {
-        state_->port = port;
+    if (!state_->server) {
+        *error = "cannot start the viewer's server: " + state_->problem;
+        return false;
     }
+    state_->port = state_->http->bind(state_->server, port);
     if (state_->port > 0) return true;
-    *error = port == 0 ? std::string("no free port on ") + kHost
-                       : std::string("cannot listen on ") + kHost + ":" + std::to_string(port) +
-                             " (is the port taken?)";
+    *error = port == 0 ? std::string("no free port on ") + kViewerHost
+                       : std::string("cannot listen on ") + kViewerHost + ":" +
+                             std::to_string(port) + " (is the port taken?)";
     return false;
 }
 
 int ViewerServer::Port() const { return state_->port; }
 
 std::string ViewerServer::Address() const {
-    return std::string("http://") + kHost + ":" + std::to_string(state_->port) + "/";
+    return std::string("http://") + kViewerHost + ":" + std::to_string(state_->port) + "/";
 }
 
 void ViewerServer::Serve() {
-    state_->phase = State::Phase::Serving;
-    if (!state_->stopRequested) state_->server.listen_after_bind();
-    state_->phase = State::Phase::Done;
+    if (state_->server) state_->http->serve(state_->server);
 }
 
 void ViewerServer::Stop() {
-    state_->stopRequested = true;
-    while (state_->phase == State::Phase::Serving && !state_->server.is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    state_->server.stop();
+    if (state_->server) state_->http->stop(state_->server);
 }
 
 }  // namespace KorvoHost

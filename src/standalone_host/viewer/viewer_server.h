@@ -24,6 +24,8 @@ std::filesystem::path InstalledViewerPage();
 // Empty when the folder holds every page file, else what is missing in words.
 std::string CheckViewerPage(const std::filesystem::path& pageFolder);
 
+// The HTTP server itself is loaded with the first ViewerServer (viewer_http.h); when it cannot
+// be, Bind says so.
 class ViewerServer {
   public:
     ViewerServer(std::filesystem::path pageFolder, std::filesystem::path panorama);
