@@ -1,6 +1,6 @@
 #include "standalone_host/raytracer/ray_tracer.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <climits>
@@ -30,6 +30,8 @@ constexpr int kMaxTileSize = 256;
 // Adaptive sampling: a pixel whose centre lies within this many 8-bit display levels of every
 // neighbour's centre, in every channel, keeps its centre sample.
 constexpr int kFlatTolerance = 2;
+// Pixels whose flatness is tested at once.
+constexpr int kFlatGroup = 16;
 
 Rgb Linear(const Rgb& display) {
     return {SrgbToLinear(display.r), SrgbToLinear(display.g), SrgbToLinear(display.b)};
@@ -283,8 +285,11 @@ KORVO_LANE_LOOPS void BatchLanes(const CameraSampleBatch& __restrict batch,
 // Asks the batch function for the packet's first `count` samples and sets their lanes.
 void BatchSamples(Packet& packet, CameraSampleBatch& batch, const RayBatchFunction& function) {
     batch.count = packet.count;
-    std::copy_n(packet.rasterX, packet.count, batch.rasterX);
-    std::copy_n(packet.rasterY, packet.count, batch.rasterY);
+    // Every lane, so that the copies are a few vector moves rather than calls; the function reads
+    // only the first `count`.
+    static_assert(sizeof(batch.rasterX) == sizeof(packet.rasterX), "a batch holds a packet");
+    std::memcpy(batch.rasterX, packet.rasterX, sizeof(batch.rasterX));
+    std::memcpy(batch.rasterY, packet.rasterY, sizeof(batch.rasterY));
     std::fill_n(batch.given, kLanes, false);
     function(batch);
     int ordinary[kLanes];
@@ -797,8 +802,8 @@ struct RenderLayout {
 
 // The 8-bit codes of an image's centre samples, four bytes a pixel, in rows of `stride` pixels
 // with a ring of one pixel around the image that repeats its edge: a pixel at the edge compares
-// only with the neighbours it has. Rows have room for a group of four pixels to be read past the
-// right edge. Filled tile by tile: each tile writes its own pixels and the ring beside them.
+// only with the neighbours it has. Rows have room for a group of kFlatGroup pixels to be read past
+// the right edge. Filled tile by tile: each tile writes its own pixels and the ring beside them.
 struct CentreCodes {
     std::unique_ptr<std::uint8_t[]> bytes;
     int width = 0;
@@ -809,10 +814,10 @@ struct CentreCodes {
         : bytes(std::make_unique_for_overwrite<std::uint8_t[]>(Size(w, h))),
           width(w),
           height(h),
-          stride(w + 2 + 4) {}
-    static std::size_t Size(int w, int h) { return std::size_t(h + 2) * (w + 2 + 4) * 4; }
+          stride(w + 2 + kFlatGroup) {}
+    static std::size_t Size(int w, int h) { return std::size_t(h + 2) * (w + 2 + kFlatGroup) * 4; }
 
-    // The code of image pixel (x, y), −1 ≤ x ≤ width + 4, −1 ≤ y ≤ height.
+    // The code of image pixel (x, y), −1 ≤ x ≤ width + kFlatGroup, −1 ≤ y ≤ height.
     std::uint8_t* At(int x, int y) { return &bytes[(std::size_t(y + 1) * stride + (x + 1)) * 4]; }
 
     // Encodes row y of [x0, x1) and the ring beside it, and zeroes the room past the right edge.
@@ -822,13 +827,13 @@ struct CentreCodes {
         if (x0 == 0) std::copy_n(row, 4, row - 4);
         if (x1 == width) {
             std::copy_n(At(width - 1, y), 4, At(width, y));
-            std::fill_n(At(width + 1, y), 4 * 4, 0);
+            std::fill_n(At(width + 1, y), kFlatGroup * 4, 0);
         }
     }
     // Once rows [y0, y1) of [x0, x1) are filled: the ring above or below them at the image's
     // top or bottom edge.
     void FillRing(int x0, int x1, int y0, int y1) {
-        const int from = x0 == 0 ? -1 : x0, to = x1 == width ? width + 5 : x1;
+        const int from = x0 == 0 ? -1 : x0, to = x1 == width ? width + 1 + kFlatGroup : x1;
         const std::size_t bytesAcross = std::size_t(to - from) * 4;
         if (y0 == 0) std::copy_n(At(from, 0), bytesAcross, At(from, -1));
         if (y1 == height) std::copy_n(At(from, height - 1), bytesAcross, At(from, height));
@@ -875,6 +880,45 @@ int FlatGroup(const std::uint8_t* own, std::ptrdiff_t rowBytes) {
         _mm_or_si128(_mm_or_si128(over(rowBytes - 4), over(rowBytes)), over(rowBytes + 4));
     const __m128i all = _mm_or_si128(_mm_or_si128(above, beside), below);
     return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(all, _mm_setzero_si128())));
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+[[gnu::always_inline]] __attribute__((target("avx512bw"))) inline __m512i OverTolerance(
+    __m512i centre, const std::uint8_t* other) {
+    const __m512i neighbour = _mm512_loadu_si512(other);
+    const __m512i difference =
+        _mm512_or_si512(_mm512_subs_epu8(centre, neighbour), _mm512_subs_epu8(neighbour, centre));
+    return _mm512_subs_epu8(difference, _mm512_set1_epi8(char(kFlatTolerance)));
+}
+
+// FlatGroup for sixteen pixels in one go.
+__attribute__((target("avx512bw"))) int FlatSixteen(const std::uint8_t* own,
+                                                    std::ptrdiff_t rowBytes) {
+    const __m512i centre = _mm512_loadu_si512(own);
+    const std::uint8_t* above = own - rowBytes;
+    const std::uint8_t* below = own + rowBytes;
+    const __m512i sides =
+        _mm512_or_si512(OverTolerance(centre, own - 4), OverTolerance(centre, own + 4));
+    const __m512i top = _mm512_or_si512(
+        _mm512_or_si512(OverTolerance(centre, above - 4), OverTolerance(centre, above)),
+        OverTolerance(centre, above + 4));
+    const __m512i bottom = _mm512_or_si512(
+        _mm512_or_si512(OverTolerance(centre, below - 4), OverTolerance(centre, below)),
+        OverTolerance(centre, below + 4));
+    const __m512i all = _mm512_or_si512(_mm512_or_si512(top, sides), bottom);
+    return _mm512_testn_epi32_mask(all, all);
+}
+#endif
+
+// FlatGroup for the kFlatGroup pixels from `own` to the right: bit k for pixel k.
+int FlatGroups(const std::uint8_t* own, std::ptrdiff_t rowBytes) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool avx512 = __builtin_cpu_supports("avx512bw");
+    if (avx512) return FlatSixteen(own, rowBytes);
+#endif
+    int flat = 0;
+    for (int k = 0; k < kFlatGroup; k += 4) flat |= FlatGroup(own + 4 * k, rowBytes) << k;
+    return flat;
 }
 
 void StoreRow(const Rgba* row, int count, float* out) {
@@ -1035,10 +1079,12 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         const std::ptrdiff_t rowBytes = std::ptrdiff_t(codes->stride) * 4;
         for (int y = y0; y < y1; ++y) {
             const std::uint8_t* codeRow = codes->At(0, y);
-            for (int x = x0; x < x1; x += 4) {
-                const int flat = FlatGroup(codeRow + std::ptrdiff_t(x) * 4, rowBytes);
-                if (flat == 0xF) continue;  // as most groups are
-                for (int k = 0; k < std::min(4, x1 - x); ++k) {
+            for (int x = x0; x < x1; x += kFlatGroup) {
+                const int flat = FlatGroups(codeRow + std::ptrdiff_t(x) * 4, rowBytes);
+                const int inside = std::min(kFlatGroup, x1 - x);
+                const int all = int((1u << inside) - 1);
+                if ((flat & all) == all) continue;  // as most groups are
+                for (int k = 0; k < inside; ++k) {
                     if (flat & (1 << k)) continue;
                     const int target = int(t.refined.size());
                     t.refined.push_back(slot(x + k, y));
