@@ -1,8 +1,6 @@
 #include "standalone_host/scene/model_import.h"
 
-#include <assimp/material.h>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,14 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <assimp/Importer.hpp>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <type_traits>
+
+#include "standalone_host/scene/model_importer.h"
 
 // Sanitizer runtimes reserve terabytes of address space, so there the child's memory is watched
 // through its resident size alone.
@@ -33,82 +33,6 @@
 
 namespace KorvoHost {
 namespace {
-
-std::optional<Color> MaterialColor(const aiMaterial* material) {
-    if (!material) return std::nullopt;
-    aiColor4D color;
-    // glTF keeps its colour as the base colour; the older formats as the diffuse colour.
-    if (material->Get(AI_MATKEY_BASE_COLOR, color) != AI_SUCCESS &&
-        material->Get(AI_MATKEY_COLOR_DIFFUSE, color) != AI_SUCCESS)
-        return std::nullopt;
-    auto unit = [](float v) { return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v; };
-    return Color{unit(color.r), unit(color.g), unit(color.b)};
-}
-
-// The import itself, in whichever process runs it.
-std::shared_ptr<ImportedModel> ImportHere(const std::filesystem::path& file, std::string& error) {
-    Assimp::Importer importer;
-    importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE,
-                                aiPrimitiveType_POINT | aiPrimitiveType_LINE);
-    const aiScene* scene = importer.ReadFile(
-        file.string(), aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
-                           aiProcess_PreTransformVertices | aiProcess_SortByPType |
-                           aiProcess_ValidateDataStructure);
-    if (!scene || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE)) {
-        error = importer.GetErrorString();
-        if (error.empty()) error = "the file could not be read as a model";
-        return nullptr;
-    }
-
-    auto model = std::make_shared<ImportedModel>();
-    bool allHaveNormals = true;
-    bool anyColor = false;
-    std::vector<std::optional<Color>> meshColors;
-    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-        const aiMesh* mesh = scene->mMeshes[m];
-        const aiMaterial* material = mesh->mMaterialIndex < scene->mNumMaterials
-                                         ? scene->mMaterials[mesh->mMaterialIndex]
-                                         : nullptr;
-        meshColors.push_back(MaterialColor(material));
-        anyColor = anyColor || meshColors.back().has_value();
-        allHaveNormals = allHaveNormals && mesh->HasNormals();
-    }
-
-    for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
-        const aiMesh* mesh = scene->mMeshes[m];
-        if (!(mesh->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) continue;
-        const std::size_t first = model->positions.size();
-        if (first + mesh->mNumVertices > std::numeric_limits<std::uint32_t>::max()) {
-            error = "the model has too many vertices";
-            return nullptr;
-        }
-        for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
-            const aiVector3D& p = mesh->mVertices[v];
-            model->positions.push_back({p.x, p.y, p.z});
-            if (allHaveNormals) {
-                const aiVector3D& n = mesh->mNormals[v];
-                model->normals.push_back({n.x, n.y, n.z});
-            }
-        }
-        for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-            const aiFace& face = mesh->mFaces[f];
-            if (face.mNumIndices != 3) continue;
-            bool inRange = true;
-            for (unsigned k = 0; k < 3; ++k)
-                inRange = inRange && face.mIndices[k] < mesh->mNumVertices;
-            if (!inRange) continue;
-            for (unsigned k = 0; k < 3; ++k)
-                model->indices.push_back(static_cast<std::uint32_t>(first + face.mIndices[k]));
-            if (anyColor)
-                model->triangleColors.push_back(meshColors[m].value_or(Color{0.8f, 0.8f, 0.8f}));
-        }
-    }
-    if (model->indices.empty()) {
-        error = "the file holds no triangles";
-        return nullptr;
-    }
-    return model;
-}
 
 // ---- the child process ------------------------------------------------------------------------
 // The child answers with one message on a pipe: 'M' and the model's four arrays (each a 64-bit
@@ -171,8 +95,29 @@ std::size_t ResidentSize(pid_t pid) {
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// The importer's library, loaded on the first import and kept: children started later inherit
+// it loaded. It lies beside the library holding this code. Null with the problem in `error`.
+ModelImporter LoadImporter(std::string& error) {
+    static std::once_flag once;
+    static ModelImporter importer = nullptr;
+    static std::string problem;
+    std::call_once(once, [] {
+        Dl_info self{};
+        std::filesystem::path file = kModelImportLibrary;
+        if (::dladdr(reinterpret_cast<void*>(&LoadImporter), &self) && self.dli_fname)
+            file = std::filesystem::path(self.dli_fname).parent_path() / kModelImportLibrary;
+        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        importer = library ? reinterpret_cast<ModelImporter>(::dlsym(library, kModelImportEntry))
+                           : nullptr;
+        const char* why = importer ? nullptr : ::dlerror();
+        if (!importer) problem = why ? why : "cannot load " + file.string();
+    });
+    error = problem;
+    return importer;
+}
+
 [[noreturn]] void RunChild(const std::filesystem::path& file, const ModelImportLimits& limits,
-                           int fd) {
+                           ModelImporter importer, int fd) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     answerFd = fd;
 #ifndef KORVO_SANITIZED
@@ -188,22 +133,21 @@ std::size_t ResidentSize(pid_t pid) {
     std::string answer;
     try {
         std::string error;
-        const std::shared_ptr<ImportedModel> model = ImportHere(file, error);
-        if (model) {
+        ImportedModel model;
+        bool outOfMemory = false;
+        if (importer(file.c_str(), model, error, outOfMemory)) {
             answer = "M";
-            PutArray(answer, model->positions);
-            PutArray(answer, model->indices);
-            PutArray(answer, model->normals);
-            PutArray(answer, model->triangleColors);
+            PutArray(answer, model.positions);
+            PutArray(answer, model.indices);
+            PutArray(answer, model.normals);
+            PutArray(answer, model.triangleColors);
+        } else if (outOfMemory) {
+            ::_exit(kOutOfMemoryExit);
         } else {
             answer = "E" + error;
         }
     } catch (const std::bad_alloc&) {
         ::_exit(kOutOfMemoryExit);
-    } catch (const std::exception& e) {
-        answer = std::string("E") + e.what();
-    } catch (...) {
-        answer = "Ethe importer failed";
     }
     ::_exit(WriteAll(answerFd, answer.data(), answer.size()) ? 0 : 1);
 }
@@ -229,6 +173,12 @@ std::shared_ptr<const ImportedModel> ImportModel(const std::filesystem::path& fi
         error = "no such file";
         return nullptr;
     }
+    std::string loadError;
+    const ModelImporter importer = LoadImporter(loadError);
+    if (!importer) {
+        error = "cannot load the model importer: " + loadError;
+        return nullptr;
+    }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("cannot start the importer: ") + std::strerror(errno);
@@ -245,7 +195,7 @@ std::shared_ptr<const ImportedModel> ImportModel(const std::filesystem::path& fi
     }
     if (child == 0) {
         ::close(fds[0]);
-        RunChild(file, limits, fds[1]);
+        RunChild(file, limits, importer, fds[1]);
     }
     ::close(fds[1]);
 
