@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -116,6 +119,24 @@ ModelImporter LoadImporter(std::string& error) {
     return importer;
 }
 
+// Assimp reads text formats through a buffer of 16 MiB that it fills before it parses; in the
+// fresh child each page of it would fault on its own, some 4,000 faults and half the time of a
+// small import. Heap memory advised for huge pages (where the system allows them) and given
+// back at once is where that buffer then lands, and it faults in a few large pages instead.
+void PrepareHeapForTheReadBuffer() {
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    constexpr std::size_t kBytes = std::size_t(24) << 20;
+    // From the heap and kept there when freed, whatever the parent chose.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    void* block = std::malloc(kBytes);
+    if (!block) return;
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+    ::madvise(reinterpret_cast<void*>(start), kBytes - kHugePage, MADV_HUGEPAGE);
+    std::free(block);
+}
+
 [[noreturn]] void RunChild(const std::filesystem::path& file, const ModelImportLimits& limits,
                            ModelImporter importer, int fd) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -129,6 +150,7 @@ ModelImporter LoadImporter(std::string& error) {
     const rlimit cpu{seconds, seconds};
     ::setrlimit(RLIMIT_CPU, &cpu);
     std::set_new_handler(OutOfMemory);
+    PrepareHeapForTheReadBuffer();
 
     std::string answer;
     try {
