@@ -850,6 +850,32 @@ struct TileScratch {
     RTCScene scene = nullptr;  // where the tile's rays are traced
 };
 
+static_assert(kBlockSide * kBlockSide == kLanes, "a block fills one packet");
+
+// The centres of the pixels of the block at (bx, by) into the lanes of a packet, in the order
+// ForBlocks visits them, with the slots of a tile `tileWidth` across whose block starts at
+// `firstSlot`.
+KORVO_LANE_LOOPS void BlockLanes(int bx, int by, int height, int firstSlot, int tileWidth,
+                                 float* __restrict rasterX, float* __restrict rasterY,
+                                 int* __restrict targets) {
+    for (int i = 0; i < kLanes; ++i) {
+        const int dx = i % kBlockSide, dy = i / kBlockSide;
+        rasterX[i] = float(bx + dx) + 0.5f;
+        rasterY[i] = float(height - (by + dy)) - 0.5f;
+        targets[i] = firstSlot + dy * tileWidth + dx;
+    }
+}
+
+// Adds a block's colours, lane by lane as BlockLanes placed them, to its slots in rows `stride`
+// apart.
+KORVO_LANE_LOOPS void AddBlock(const Rgba* __restrict colors, Rgba* __restrict sums, int stride) {
+    for (int row = 0; row < kBlockSide; ++row) {
+        const float* from = &colors[row * kBlockSide].r;
+        float* to = &sums[std::ptrdiff_t(row) * stride].r;
+        for (int k = 0; k < 4 * kBlockSide; ++k) to[k] += from[k];
+    }
+}
+
 // Calls visit(x, y) for every pixel of [x0, x1) × [y0, y1), block by block.
 template <typename Visit>
 void ForBlocks(int x0, int x1, int y0, int y1, const Visit& visit) {
@@ -961,12 +987,16 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
 
     // Samples are queued into the worker's packet, traced when it is full, and their colours
     // added to their slots in `sums`.
-    auto flush = [&](TileScratch& t, std::vector<Rgba>& sums) {
+    auto trace = [&](TileScratch& t) {
         Packet& packet = t.packet;
-        if (packet.count == 0) return;
         if (projector) projector->Lanes(packet);
         if (rayBatch) BatchSamples(packet, t.batch, *rayBatch);
         Shade(packet, t.scene);
+    };
+    auto flush = [&](TileScratch& t, std::vector<Rgba>& sums) {
+        Packet& packet = t.packet;
+        if (packet.count == 0) return;
+        trace(t);
         for (int lane = 0; lane < packet.count; ++lane) {
             Rgba& sum = sums[t.targets[lane]];
             const Rgba& c = packet.colors[lane];
@@ -1031,12 +1061,35 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
             t.sums.clear();
         }
         auto slot = [&](int x, int y) { return (y - y0) * tileWidth + (x - x0); };
+        // The centre sample of every pixel of the tile. A whole block that starts a packet fills
+        // it at once; the lanes and their order are those add() would queue.
+        auto addCentres = [&] {
+            for (int by = y0; by < y1; by += kBlockSide) {
+                for (int bx = x0; bx < x1; bx += kBlockSide) {
+                    const int ex = std::min(bx + kBlockSide, x1),
+                              ey = std::min(by + kBlockSide, y1);
+                    if (!rayFunction && t.packet.count == 0 && ex - bx == kBlockSide &&
+                        ey - by == kBlockSide) {
+                        const int first = slot(bx, by);
+                        BlockLanes(bx, by, height, first, tileWidth, t.packet.rasterX,
+                                   t.packet.rasterY, t.targets);
+                        t.packet.count = kLanes;
+                        trace(t);
+                        AddBlock(t.packet.colors, &t.sums[first], tileWidth);
+                        t.packet.count = 0;
+                        continue;
+                    }
+                    for (int y = by; y < ey; ++y) {
+                        for (int x = bx; x < ex; ++x)
+                            add(t, float(x) + 0.5f, float(height - y) - 0.5f, slot(x, y), t.sums);
+                    }
+                }
+            }
+        };
 
         if (!layout.adaptive) {
             if (n == 1) {
-                ForBlocks(x0, x1, y0, y1, [&](int x, int y) {
-                    add(t, float(x) + 0.5f, float(height - y) - 0.5f, slot(x, y), t.sums);
-                });
+                addCentres();
             } else {
                 ForBlocks(x0, x1, y0, y1,
                           [&](int x, int y) { addGrid(t, x, y, slot(x, y), t.sums); });
@@ -1055,9 +1108,7 @@ bool RayTracer::Impl::Render(const TracerCamera& camera, int width, int height,
         // Adaptive, first pass: the centre sample of every pixel of the tile, as the pixel's
         // colour and as its code for the flatness test of the second pass.
         if (pass == 0) {
-            ForBlocks(x0, x1, y0, y1, [&](int x, int y) {
-                add(t, float(x) + 0.5f, float(height - y) - 0.5f, slot(x, y), t.sums);
-            });
+            addCentres();
             flush(t, t.sums);
             for (int y = y0; y < y1; ++y) {
                 const Rgba* centres = &t.sums[slot(x0, y)];
