@@ -526,9 +526,10 @@ KORVO_LANE_LOOPS void FindPoints(const RTCRayHit16& __restrict rays, LaneSurface
     shadowValid[i] = -(reaches & cast);
 }
 
-[[gnu::always_inline]] inline int AnyShadowRay(const int* __restrict shadowValid) {
+// Whether any lane of a valid mask is set.
+[[gnu::always_inline]] inline int AnyLane(const int* __restrict valid) {
     int any = 0;
-    for (int i = 0; i < kLanes; ++i) any |= shadowValid[i];
+    for (int i = 0; i < kLanes; ++i) any |= valid[i];
     return any;
 }
 
@@ -554,7 +555,7 @@ KORVO_LANE_LOOPS int PointLightRays(const Light& light, LaneSurfaces& __restrict
         StoreLightLane(light, i, reaches, cosine * falloff, tx, ty, tz, tfar, s, shadows,
                        shadowValid);
     }
-    return AnyShadowRay(shadowValid);
+    return AnyLane(shadowValid);
 }
 
 KORVO_LANE_LOOPS int DirectionalLightRays(const Light& light, LaneSurfaces& __restrict s,
@@ -568,7 +569,7 @@ KORVO_LANE_LOOPS int DirectionalLightRays(const Light& light, LaneSurfaces& __re
             (s.hit[i] != 0) & (tx * s.fx[i] + ty * s.fy[i] + tz * s.fz[i] > 0.0f) & (cosine > 0.0f);
         StoreLightLane(light, i, reaches, cosine, tx, ty, tz, infinity, s, shadows, shadowValid);
     }
-    return AnyShadowRay(shadowValid);
+    return AnyLane(shadowValid);
 }
 
 // Marks the lanes whose traced rays hit geometry (not those the camera gave a colour) and starts
@@ -690,9 +691,8 @@ void ResetShadows(RTCRay16& shadows) {
 
 void RayTracer::Impl::Shade(Packet& packet, RTCScene scene) const {
     // Find the first hit of every ray
-    bool any = false;
-    for (int lane = 0; lane < packet.count; ++lane) any |= packet.valid[lane] != 0;
     for (int lane = packet.count; lane < kLanes; ++lane) packet.valid[lane] = 0;
+    const bool any = AnyLane(packet.valid) != 0;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     context.flags = RTC_INTERSECT_CONTEXT_FLAG_COHERENT;
