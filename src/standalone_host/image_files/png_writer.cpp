@@ -34,7 +34,7 @@ constexpr std::size_t kChunkTail = 4;
 // A chunk's length is below 2^31; image data beyond this is split over several chunks.
 constexpr std::size_t kMaxChunkData = std::size_t(1) << 30;
 // The zlib stream's header: deflate with a 32 KiB window, "fastest" compression level. A
-// decoder only needs the window size, and run-length matches reach back one byte.
+// decoder only needs the window size; neither deflater reaches back further.
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
 constexpr std::size_t kZlibTrailer = 4;  // Adler-32 of the filtered rows
 

@@ -147,7 +147,8 @@ __attribute__((target("avx2"))) std::size_t EncodePixelPairs(const EncodeTables&
 
 // The thresholds of the search's steps below, held in registers.
 struct SearchRegisters {
-    __m512 first, second, third, fourth, fifth;
+    __m512 first;
+    __m512 single[4];  // steps two to five: 2, 4, 8 and 16 thresholds, one register each
     __m512 sixth[2], seventh[4], eighth[8];
 };
 
@@ -178,18 +179,13 @@ template <int n>
         threshold[k] = r.first;
     }
     SearchStep(code, v, threshold, 128);
-    for (int k = 0; k < n; ++k)
-        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 7), r.second);
-    SearchStep(code, v, threshold, 64);
-    for (int k = 0; k < n; ++k)
-        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 6), r.third);
-    SearchStep(code, v, threshold, 32);
-    for (int k = 0; k < n; ++k)
-        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 5), r.fourth);
-    SearchStep(code, v, threshold, 16);
-    for (int k = 0; k < n; ++k)
-        threshold[k] = _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 4), r.fifth);
-    SearchStep(code, v, threshold, 8);
+    // Step s + 2 looks its threshold up by the code's bits above the 64 >> s it may add.
+    for (int step = 0; step < 4; ++step) {
+        for (int k = 0; k < n; ++k)
+            threshold[k] =
+                _mm512_permutexvar_ps(_mm512_srli_epi32(code[k], 7 - step), r.single[step]);
+        SearchStep(code, v, threshold, 64 >> step);
+    }
     // Two-register lookups take the low five bits of the index; the bits above pick the pair.
     for (int k = 0; k < n; ++k) {
         j[k] = _mm512_srli_epi32(code[k], 3);
@@ -241,10 +237,7 @@ __attribute__((target("avx512f"))) std::size_t EncodePixelQuads(const EncodeTabl
     const float* order = t.searchOrder.data();
     SearchRegisters r;
     r.first = _mm512_set1_ps(order[1]);
-    r.second = _mm512_loadu_ps(order + 2);
-    r.third = _mm512_loadu_ps(order + 4);
-    r.fourth = _mm512_loadu_ps(order + 8);
-    r.fifth = _mm512_loadu_ps(order + 16);
+    for (int step = 0; step < 4; ++step) r.single[step] = _mm512_loadu_ps(order + (2 << step));
     for (int k = 0; k < 2; ++k) r.sixth[k] = _mm512_load_ps(order + 32 + 16 * k);
     for (int k = 0; k < 4; ++k) r.seventh[k] = _mm512_load_ps(order + 64 + 16 * k);
     for (int k = 0; k < 8; ++k) r.eighth[k] = _mm512_load_ps(order + 128 + 16 * k);

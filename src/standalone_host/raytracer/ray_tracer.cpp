@@ -386,8 +386,8 @@ struct RayTracer::Impl {
     // packet.shadowValid marks.
     template <typename Occlude>
     void ShadeHits(Packet& packet, const Occlude& occlude) const;
-    // Traces the packet's rays and shades every lane into its colour.
-    // Traces the packet in `scene`, one of the two the EmbreeScene holds, and shades it.
+    // Traces the packet's rays in `scene`, one of the two the EmbreeScene holds, and shades
+    // every lane into its colour.
     void Shade(Packet& packet, RTCScene scene) const;
 
     template <typename Pixel>
