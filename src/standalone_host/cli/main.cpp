@@ -1,20 +1,17 @@
 // korvo: the standalone host's command line. It loads the plug-in and a scene file the way the host
 // application does, and lets a person use the plug-in without the host application.
-#include <malloc.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 
 #include "standalone_host/cli/commands.h"
+#include "standalone_host/platform/host_environment.h"
 
 int main(int argc, char** argv) {
     // Every face of a run takes a few buffers of about 10 MB (its pixels, its codes, its file's
-    // bands) and gives them back at its end. Served from the heap and kept there, they are
-    // reused by the next face; by default each would be mapped anew and fault in page by page.
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    // bands) and gives them back at its end, for the next face to take again.
+    KorvoHost::KeepLargeBuffersOnTheHeap();
     try {
         return KorvoCli::Run(argc, argv);
     } catch (const std::exception& e) {

@@ -1,6 +1,8 @@
 #include "standalone_host/platform/host_environment.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +77,25 @@ void CreatePrivateDirectories(const std::filesystem::path& path) {
 std::filesystem::path ProgramPath() {
     std::error_code error;
     return std::filesystem::read_symlink("/proc/self/exe", error);
+}
+
+void* HostLibraryEntry(const char* library, const char* entry, std::string& error) {
+    std::filesystem::path file = library;
+    Dl_info self{};
+    if (::dladdr(reinterpret_cast<void*>(&HostLibraryEntry), &self) && self.dli_fname)
+        file = std::filesystem::path(self.dli_fname).parent_path() / library;
+    void* handle = ::dlopen(file.lexically_normal().c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* function = handle ? ::dlsym(handle, entry) : nullptr;
+    if (!function) {
+        const char* why = ::dlerror();
+        error = why ? why : "cannot load " + file.string();
+    }
+    return function;
+}
+
+void KeepLargeBuffersOnTheHeap() {
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 std::filesystem::path RegistryFilePath() {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 namespace KorvoHost {
 
@@ -46,5 +47,14 @@ void PublishAnalyticsLogPath();
 
 // The full path of the running program.
 std::filesystem::path ProgramPath();
+
+// Opens `library`, one of the host's own libraries loaded only when wanted, from the folder of the
+// host library itself, and answers the function it exports as `entry`. Null, with the reason in
+// `error`, when either cannot be found. The library stays open; callers keep what it answers.
+void* HostLibraryEntry(const char* library, const char* entry, std::string& error);
+
+// Buffers of up to 32 MB come from the heap and stay there when freed, to be taken again by the
+// next one of their size; by default each would be mapped anew and fault in page by page.
+void KeepLargeBuffersOnTheHeap();
 
 }  // namespace KorvoHost

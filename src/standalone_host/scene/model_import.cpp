@@ -1,8 +1,6 @@
 #include "standalone_host/scene/model_import.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -21,6 +19,7 @@
 #include <new>
 #include <type_traits>
 
+#include "standalone_host/platform/host_environment.h"
 #include "standalone_host/scene/model_importer.h"
 
 // Sanitizer runtimes reserve terabytes of address space, so there the child's memory is watched
@@ -99,21 +98,14 @@ std::size_t ResidentSize(pid_t pid) {
 }
 
 // The importer's library, loaded on the first import and kept: children started later inherit
-// it loaded. It lies beside the library holding this code. Null with the problem in `error`.
+// it loaded. Null with the problem in `error`.
 ModelImporter LoadImporter(std::string& error) {
     static std::once_flag once;
     static ModelImporter importer = nullptr;
     static std::string problem;
     std::call_once(once, [] {
-        Dl_info self{};
-        std::filesystem::path file = kModelImportLibrary;
-        if (::dladdr(reinterpret_cast<void*>(&LoadImporter), &self) && self.dli_fname)
-            file = std::filesystem::path(self.dli_fname).parent_path() / kModelImportLibrary;
-        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        importer = library ? reinterpret_cast<ModelImporter>(::dlsym(library, kModelImportEntry))
-                           : nullptr;
-        const char* why = importer ? nullptr : ::dlerror();
-        if (!importer) problem = why ? why : "cannot load " + file.string();
+        importer = reinterpret_cast<ModelImporter>(
+            HostLibraryEntry(kModelImportLibrary, kModelImportEntry, problem));
     });
     error = problem;
     return importer;
@@ -126,9 +118,8 @@ ModelImporter LoadImporter(std::string& error) {
 void PrepareHeapForTheReadBuffer() {
     constexpr std::size_t kHugePage = std::size_t(2) << 20;
     constexpr std::size_t kBytes = std::size_t(24) << 20;
-    // From the heap and kept there when freed, whatever the parent chose.
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    ::mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    // Whatever the parent chose.
+    KeepLargeBuffersOnTheHeap();
     void* block = std::malloc(kBytes);
     if (!block) return;
     const std::uintptr_t start =

@@ -1,7 +1,5 @@
 #include "standalone_host/viewer/viewer_server.h"
 
-#include <dlfcn.h>
-
 #include <array>
 #include <mutex>
 
@@ -24,14 +22,10 @@ const ViewerHttpFunctions* LoadViewerHttp(std::string& error) {
     static const ViewerHttpFunctions* functions = nullptr;
     static std::string problem;
     std::call_once(once, [] {
-        const fs::path file = ProgramPath().parent_path() / ".." / "lib" / kViewerHttpLibrary;
-        void* library = ::dlopen(file.lexically_normal().c_str(), RTLD_NOW | RTLD_LOCAL);
-        const auto entry =
-            library ? reinterpret_cast<ViewerHttpEntry>(::dlsym(library, kViewerHttpEntry))
-                    : nullptr;
+        const auto entry = reinterpret_cast<ViewerHttpEntry>(
+            HostLibraryEntry(kViewerHttpLibrary, kViewerHttpEntry, problem));
         functions = entry ? entry() : nullptr;
-        const char* why = functions ? nullptr : ::dlerror();
-        if (!functions) problem = why ? why : "cannot load " + file.string();
+        if (entry && !functions) problem = std::string(kViewerHttpLibrary) + " offers no server";
     });
     error = problem;
     return functions;
